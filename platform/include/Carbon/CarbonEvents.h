@@ -1,0 +1,5 @@
+/* (being written) */
+#ifndef VANTLOW_CARBON_CARBONEVENTS_H
+#define VANTLOW_CARBON_CARBONEVENTS_H
+#include <Carbon/MacTypes.h>
+#endif

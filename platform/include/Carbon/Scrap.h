@@ -1,0 +1,5 @@
+/* (being written) */
+#ifndef VANTLOW_CARBON_SCRAP_H
+#define VANTLOW_CARBON_SCRAP_H
+#include <Carbon/MacTypes.h>
+#endif
