@@ -2,6 +2,18 @@
 // real definitions; deleted once every module is in.
 #include <CoreFoundation/CoreFoundation.h>
 #pragma GCC diagnostic ignored "-Wunused-parameter"
+#include <Carbon/AEDataModel.h>
+#include <Carbon/Aliases.h>
+#include <Carbon/CarbonEvents.h>
+#include <Carbon/ContextualMenuPlugin.h>
+#include <Carbon/Files.h>
+#include <Carbon/Keyboard.h>
+#include <Carbon/LaunchServices.h>
+#include <Carbon/Menus.h>
+#include <Carbon/Scrap.h>
+#include <Carbon/TextEncoding.h>
+#include <Carbon/Toolbox.h>
+#include <Carbon/Windows.h>
 extern "C" {
 __attribute__((weak)) CFTypeRef CFRetain(CFTypeRef cf) noexcept { return {}; }
 __attribute__((weak)) void CFRelease(CFTypeRef cf) noexcept {}
