@@ -15,22 +15,27 @@ std::atomic<long> gCountdown{0};
 std::atomic<bool> gRepeat{false};
 std::atomic<long> gFailed{0};
 std::atomic<long> gLive{0};
+thread_local int tPermanentDepth = 0;
 } // namespace
 
 namespace vp {
 
 void *Allocate(std::size_t size) noexcept {
-  if (VPFaultAllocStep()) return nullptr;
+  const bool counted = tPermanentDepth == 0;
+  if (counted && VPFaultAllocStep()) return nullptr;
   void *p = std::malloc(size ? size : 1);
-  if (p) gLive.fetch_add(1, std::memory_order_relaxed);
+  if (p && counted) gLive.fetch_add(1, std::memory_order_relaxed);
   return p;
 }
 
 void Free(void *p) noexcept {
   if (!p) return;
-  gLive.fetch_sub(1, std::memory_order_relaxed);
+  if (tPermanentDepth == 0) gLive.fetch_sub(1, std::memory_order_relaxed);
   std::free(p);
 }
+
+PermanentAllocationScope::PermanentAllocationScope() noexcept { ++tPermanentDepth; }
+PermanentAllocationScope::~PermanentAllocationScope() { --tPermanentDepth; }
 
 } // namespace vp
 

@@ -16,6 +16,20 @@ namespace vp {
 void *Allocate(std::size_t size) noexcept;
 void Free(void *p) noexcept;
 
+// While one of these lives on a thread, that thread's vp::Allocate skips the
+// fault injector and vp::Allocate/vp::Free leave the live count alone. It is
+// for objects that last as long as the process (constant strings): they must
+// never fail to be made, and must not count as a leak of whatever operation
+// first asked for them. Blocks allocated inside a scope are never freed, or
+// freed inside a scope.
+class PermanentAllocationScope {
+public:
+  PermanentAllocationScope() noexcept;
+  ~PermanentAllocationScope();
+  PermanentAllocationScope(const PermanentAllocationScope &) = delete;
+  PermanentAllocationScope &operator=(const PermanentAllocationScope &) = delete;
+};
+
 template <class T> struct SeamAllocator {
   using value_type = T;
   SeamAllocator() noexcept = default;

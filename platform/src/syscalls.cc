@@ -17,9 +17,10 @@ namespace {
 
 using vp::sys::Call;
 
-constexpr const char *kNames[] = {"openat",   "fstatat",  "statx",  "getdents", "read",
-                                  "pread",    "write",    "fsync",  "close",    "renameat",
-                                  "unlinkat", "mkdirat",  "faccessat", "fstatvfs", "fchmod"};
+constexpr const char *kNames[] = {"openat",   "fstatat",  "statx",     "getdents", "read",
+                                  "pread",    "write",    "fsync",     "close",    "renameat",
+                                  "unlinkat", "mkdirat",  "faccessat", "fstatvfs", "fchmod",
+                                  "getcwd",   "futimens", "readlinkat"};
 static_assert(sizeof(kNames) / sizeof(kNames[0]) == static_cast<int>(Call::kCount));
 
 struct Entry {
@@ -145,6 +146,22 @@ int fstatvfs(int fd, struct statvfs *st) noexcept {
 int fchmod(int fd, mode_t mode) noexcept {
   VP_CHECK(Call::kFchmod, nullptr);
   return ::fchmod(fd, mode);
+}
+char *getcwd(char *buf, size_t size) noexcept {
+  if (int injected = Check(Call::kGetcwd)) {
+    errno = injected;
+    return nullptr;
+  }
+  return ::getcwd(buf, size);
+}
+int futimens(int fd, const struct timespec times[2]) noexcept {
+  VP_CHECK(Call::kFutimens, nullptr);
+  return ::futimens(fd, times);
+}
+
+ssize_t readlinkat(int dirfd, const char *path, char *buf, size_t size) noexcept {
+  VP_CHECK(Call::kReadlinkat, path);
+  return ::readlinkat(dirfd, path, buf, size);
 }
 
 } // namespace vp::sys

@@ -29,6 +29,9 @@ enum class Call : int {
   kFaccessat,
   kFstatvfs,
   kFchmod,
+  kGetcwd,
+  kFutimens,
+  kReadlinkat,
   kCount
 };
 
@@ -48,5 +51,10 @@ int mkdirat(int dirfd, const char *path, mode_t mode) noexcept;
 int faccessat(int dirfd, const char *path, int mode, int flags) noexcept;
 int fstatvfs(int fd, struct statvfs *st) noexcept;
 int fchmod(int fd, mode_t mode) noexcept;
+// The current directory; null with errno set on failure.
+char *getcwd(char *buf, size_t size) noexcept;
+int futimens(int fd, const struct timespec times[2]) noexcept;
+// The target of a symbolic link, not zero-terminated; -1 with errno set.
+ssize_t readlinkat(int dirfd, const char *path, char *buf, size_t size) noexcept;
 
 } // namespace vp::sys

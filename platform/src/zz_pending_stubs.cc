@@ -28,6 +28,7 @@ __attribute__((weak)) extern const CFStringRef kCFBundleExecutableKey;
 const CFStringRef kCFBundleExecutableKey = {};
 __attribute__((weak)) CFTypeID CFBundleGetTypeID(void) noexcept { return {}; }
 __attribute__((weak)) CFBundleRef CFBundleCreate(CFAllocatorRef alloc, CFURLRef bundleURL) noexcept { return {}; }
+__attribute__((weak)) CFBundleRef VPBundleCreate(CFURLRef bundleURL, CFStringRef *error ) noexcept { return {}; }
 __attribute__((weak)) CFBundleRef CFBundleGetBundleWithIdentifier(CFStringRef bundleID) noexcept { return {}; }
 __attribute__((weak)) CFStringRef CFBundleGetIdentifier(CFBundleRef bundle) noexcept { return {}; }
 __attribute__((weak)) CFDictionaryRef CFBundleGetInfoDictionary(CFBundleRef bundle) noexcept { return {}; }
@@ -43,6 +44,7 @@ __attribute__((weak)) void * CFBundleGetFunctionPointerForName(CFBundleRef bundl
 __attribute__((weak)) void CFPlugInAddInstanceForFactory(CFUUIDRef factoryID) noexcept {}
 __attribute__((weak)) void CFPlugInRemoveInstanceForFactory(CFUUIDRef factoryID) noexcept {}
 __attribute__((weak)) CFIndex VPPlugInGetInstanceCount(CFUUIDRef factoryID) noexcept { return {}; }
+__attribute__((weak)) CFBundleRef VPPlugInGetBundleForFactory(CFUUIDRef factoryID) noexcept { return {}; }
 __attribute__((weak)) extern const CFArrayCallBacks kCFTypeArrayCallBacks;
 const CFArrayCallBacks kCFTypeArrayCallBacks = {};
 __attribute__((weak)) extern const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks;
@@ -68,7 +70,7 @@ __attribute__((weak)) void CFArraySortValues(CFMutableArrayRef theArray, CFRange
 __attribute__((weak)) Boolean CFArrayContainsValue(CFArrayRef theArray, CFRange range, const void *value) noexcept { return {}; }
 __attribute__((weak)) CFTypeID CFDictionaryGetTypeID(void) noexcept { return {}; }
 __attribute__((weak)) CFDictionaryRef CFDictionaryCreate(CFAllocatorRef alloc, const void **keys, const void **values, CFIndex numValues, const CFDictionaryKeyCallBacks *keyCallBacks, const CFDictionaryValueCallBacks *valueCallBacks) noexcept { return {}; }
-__attribute__((weak)) CFMutableDictionaryRef CFDictionaryCreateMutable(CFAllocatorRef alloc, CFIndex capacity, const CFDictionaryKeyCallBacks *keyCallBacks, const CFDictionaryValueCallBacks *valueCallBacks) noexcept { return {}; }
+__attribute__((weak)) CFMutableDictionaryRef CFDictionaryCreateMutable( CFAllocatorRef alloc, CFIndex capacity, const CFDictionaryKeyCallBacks *keyCallBacks, const CFDictionaryValueCallBacks *valueCallBacks) noexcept { return {}; }
 __attribute__((weak)) CFMutableDictionaryRef CFDictionaryCreateMutableCopy(CFAllocatorRef alloc, CFIndex capacity, CFDictionaryRef theDict) noexcept { return {}; }
 __attribute__((weak)) CFIndex CFDictionaryGetCount(CFDictionaryRef theDict) noexcept { return {}; }
 __attribute__((weak)) const void * CFDictionaryGetValue(CFDictionaryRef theDict, const void *key) noexcept { return {}; }
@@ -154,4 +156,94 @@ __attribute__((weak)) CFStringRef CFURLCopyFileSystemPath(CFURLRef anURL, CFURLP
 __attribute__((weak)) Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean resolveAgainstBase, UInt8 *buffer, CFIndex maxBufLen) noexcept { return {}; }
 __attribute__((weak)) CFURLRef CFURLCreateFromFSRef(CFAllocatorRef alloc, const struct FSRef *fsRef) noexcept { return {}; }
 __attribute__((weak)) Boolean CFURLGetFSRef(CFURLRef url, struct FSRef *fsRef) noexcept { return {}; }
+__attribute__((weak)) void AEInitializeDesc(AEDesc *desc ) noexcept {}
+__attribute__((weak)) OSErr AECreateDesc(DescType typeCode, const void *dataPtr, Size dataSize, AEDesc *result ) noexcept { return {}; }
+__attribute__((weak)) OSErr AECreateList(const void *factoringPtr, Size factoredSize, Boolean isRecord, AEDescList *resultList ) noexcept { return {}; }
+__attribute__((weak)) OSErr AEDisposeDesc(AEDesc *theAEDesc) noexcept { return {}; }
+__attribute__((weak)) OSErr AEDuplicateDesc(const AEDesc *theAEDesc, AEDesc *result ) noexcept { return {}; }
+__attribute__((weak)) OSErr AECountItems(const AEDescList *theAEDescList, long *theCount ) noexcept { return {}; }
+__attribute__((weak)) OSErr AEPutDesc(AEDescList *theAEDescList, long index, const AEDesc *theAEDesc) noexcept { return {}; }
+__attribute__((weak)) OSErr AEPutPtr(AEDescList *theAEDescList, long index, DescType typeCode, const void *dataPtr, Size dataSize) noexcept { return {}; }
+__attribute__((weak)) OSErr AEGetNthDesc(const AEDescList *theAEDescList, long index, DescType desiredType, AEKeyword *theAEKeyword , AEDesc *result ) noexcept { return {}; }
+__attribute__((weak)) OSErr AEGetNthPtr(const AEDescList *theAEDescList, long index, DescType desiredType, AEKeyword *theAEKeyword , DescType *typeCode , void *dataPtr, Size maximumSize, Size *actualSize ) noexcept { return {}; }
+__attribute__((weak)) OSErr AEPutParamDesc(AERecord *theAERecord, AEKeyword theAEKeyword, const AEDesc *theAEDesc) noexcept { return {}; }
+__attribute__((weak)) OSErr AEPutParamPtr(AERecord *theAERecord, AEKeyword theAEKeyword, DescType typeCode, const void *dataPtr, Size dataSize) noexcept { return {}; }
+__attribute__((weak)) OSErr AEPutKeyDesc(AERecord *theAERecord, AEKeyword theAEKeyword, const AEDesc *theAEDesc) noexcept { return {}; }
+__attribute__((weak)) OSErr AEPutKeyPtr(AERecord *theAERecord, AEKeyword theAEKeyword, DescType typeCode, const void *dataPtr, Size dataSize) noexcept { return {}; }
+__attribute__((weak)) OSErr AEGetParamDesc(const AERecord *theAERecord, AEKeyword theAEKeyword, DescType desiredType, AEDesc *result ) noexcept { return {}; }
+__attribute__((weak)) OSErr AEGetKeyDesc(const AERecord *theAERecord, AEKeyword theAEKeyword, DescType desiredType, AEDesc *result ) noexcept { return {}; }
+__attribute__((weak)) OSErr AEGetParamPtr(const AERecord *theAERecord, AEKeyword theAEKeyword, DescType desiredType, DescType *actualType , void *dataPtr, Size maximumSize, Size *actualSize ) noexcept { return {}; }
+__attribute__((weak)) OSErr AEGetKeyPtr(const AERecord *theAERecord, AEKeyword theAEKeyword, DescType desiredType, DescType *actualType , void *dataPtr, Size maximumSize, Size *actualSize ) noexcept { return {}; }
+__attribute__((weak)) Size AEGetDescDataSize(const AEDesc *theAEDesc) noexcept { return {}; }
+__attribute__((weak)) OSErr AEGetDescData(const AEDesc *theAEDesc, void *dataPtr, Size maximumSize) noexcept { return {}; }
+__attribute__((weak)) OSErr AECoerceDesc(const AEDesc *theAEDesc, DescType toType, AEDesc *result ) noexcept { return {}; }
+__attribute__((weak)) OSErr AECoercePtr(DescType typeCode, const void *dataPtr, Size dataSize, DescType toType, AEDesc *result ) noexcept { return {}; }
+__attribute__((weak)) OSErr FSNewAlias(const FSRef *fromFile, const FSRef *target, AliasHandle *inAlias ) noexcept { return {}; }
+__attribute__((weak)) OSErr FSResolveAlias(const FSRef *fromFile, AliasHandle alias, FSRef *target , Boolean *wasChanged ) noexcept { return {}; }
+__attribute__((weak)) OSErr VPNewAliasForPath(const char *path, AliasHandle *outAlias ) noexcept { return {}; }
+__attribute__((weak)) OSErr VPCreateAliasDescForPath(const char *path, AEDesc *outDesc ) noexcept { return {}; }
+__attribute__((weak)) OSStatus CreateEvent(CFAllocatorRef inAllocator, UInt32 inClassID, UInt32 inKind, EventTime inWhen, EventAttributes inAttributes, EventRef *outEvent ) noexcept { return {}; }
+__attribute__((weak)) EventRef RetainEvent(EventRef inEvent) noexcept { return {}; }
+__attribute__((weak)) void ReleaseEvent(EventRef inEvent) noexcept {}
+__attribute__((weak)) ItemCount GetEventRetainCount(EventRef inEvent) noexcept { return {}; }
+__attribute__((weak)) UInt32 GetEventClass(EventRef inEvent) noexcept { return {}; }
+__attribute__((weak)) UInt32 GetEventKind(EventRef inEvent) noexcept { return {}; }
+__attribute__((weak)) EventTime GetEventTime(EventRef inEvent) noexcept { return {}; }
+__attribute__((weak)) EventTime GetCurrentEventTime(void) noexcept { return {}; }
+__attribute__((weak)) OSStatus SetEventParameter(EventRef inEvent, EventParamName inName, EventParamType inType, ByteCount inSize, const void *inData) noexcept { return {}; }
+__attribute__((weak)) OSStatus GetEventParameter(EventRef inEvent, EventParamName inName, EventParamType inDesiredType, EventParamType *outActualType , ByteCount inBufferSize, ByteCount *outActualSize , void *outData) noexcept { return {}; }
+__attribute__((weak)) EventTargetRef GetApplicationEventTarget(void) noexcept { return {}; }
+__attribute__((weak)) EventTargetRef VPEventTargetCreate(EventTargetRef parent) noexcept { return {}; }
+__attribute__((weak)) void VPEventTargetDispose(EventTargetRef target) noexcept {}
+__attribute__((weak)) EventHandlerUPP NewEventHandlerUPP(EventHandlerProcPtr userRoutine) noexcept { return {}; }
+__attribute__((weak)) void DisposeEventHandlerUPP(EventHandlerUPP userUPP) noexcept {}
+__attribute__((weak)) OSStatus InvokeEventHandlerUPP(EventHandlerCallRef inHandlerCallRef, EventRef inEvent, void *inUserData, EventHandlerUPP userUPP) noexcept { return {}; }
+__attribute__((weak)) OSStatus InstallEventHandler(EventTargetRef inTarget, EventHandlerUPP inHandler, ItemCount inNumTypes, const EventTypeSpec *inList, void *inUserData, EventHandlerRef *outRef ) noexcept { return {}; }
+__attribute__((weak)) OSStatus RemoveEventHandler(EventHandlerRef inHandlerRef) noexcept { return {}; }
+__attribute__((weak)) OSStatus SendEventToEventTarget(EventRef inEvent, EventTargetRef inTarget) noexcept { return {}; }
+__attribute__((weak)) OSStatus CallNextEventHandler(EventHandlerCallRef inCallRef, EventRef inEvent) noexcept { return {}; }
+__attribute__((weak)) OSErr FSGetCatalogInfo(const FSRef *ref, FSCatalogInfoBitmap whichInfo, FSCatalogInfo *catalogInfo , HFSUniStr255 *outName , FSSpecPtr fsSpec, FSRef *parentRef ) noexcept { return {}; }
+__attribute__((weak)) OSErr FSOpenIterator(const FSRef *container, FSIteratorFlags iteratorFlags, FSIterator *iterator ) noexcept { return {}; }
+__attribute__((weak)) OSErr FSCloseIterator(FSIterator iterator) noexcept { return {}; }
+__attribute__((weak)) OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCount *actualObjects , Boolean *containerChanged , FSCatalogInfoBitmap whichInfo, FSCatalogInfo *catalogInfos , FSRef *refs , FSSpecPtr specs, HFSUniStr255 *names ) noexcept { return {}; }
+__attribute__((weak)) OSStatus FSRefMakePath(const FSRef *ref, UInt8 *path , UInt32 maxPathSize) noexcept { return {}; }
+__attribute__((weak)) OSStatus FSPathMakeRef(const UInt8 *path, FSRef *ref , Boolean *isDirectory ) noexcept { return {}; }
+__attribute__((weak)) OSErr FSCompareFSRefs(const FSRef *ref1, const FSRef *ref2) noexcept { return {}; }
+__attribute__((weak)) void GetKeys(KeyMap theKeys) noexcept {}
+__attribute__((weak)) void VPCancelLatchSet(void) noexcept {}
+__attribute__((weak)) void VPCancelLatchClear(void) noexcept {}
+__attribute__((weak)) Boolean VPCancelLatchIsSet(void) noexcept { return {}; }
+__attribute__((weak)) OSStatus LSCopyItemInfoForRef(const FSRef *inItemRef, LSRequestedInfo inWhichInfo, LSItemInfoRecord *outItemInfo ) noexcept { return {}; }
+__attribute__((weak)) OSStatus CreateNewMenu(MenuID inMenuID, MenuAttributes inMenuAttributes, MenuRef *outMenuRef ) noexcept { return {}; }
+__attribute__((weak)) OSStatus RetainMenu(MenuRef inMenu) noexcept { return {}; }
+__attribute__((weak)) OSStatus ReleaseMenu(MenuRef inMenu) noexcept { return {}; }
+__attribute__((weak)) void DisposeMenu(MenuRef theMenu) noexcept {}
+__attribute__((weak)) ItemCount GetMenuRetainCount(MenuRef inMenu) noexcept { return {}; }
+__attribute__((weak)) MenuID GetMenuID(MenuRef menu) noexcept { return {}; }
+__attribute__((weak)) UInt16 CountMenuItems(MenuRef theMenu) noexcept { return {}; }
+__attribute__((weak)) OSStatus AppendMenuItemTextWithCFString( MenuRef menu, CFStringRef inString, MenuItemAttributes inAttributes, MenuCommand inCommandID, MenuItemIndex *outNewItem ) noexcept { return {}; }
+__attribute__((weak)) OSStatus InsertMenuItemTextWithCFString(MenuRef menu, CFStringRef inString, MenuItemIndex inAfterItem, MenuItemAttributes inAttributes, MenuCommand inCommandID) noexcept { return {}; }
+__attribute__((weak)) OSStatus DeleteMenuItem(MenuRef theMenu, MenuItemIndex item) noexcept { return {}; }
+__attribute__((weak)) OSStatus CopyMenuItemTextAsCFString(MenuRef inMenu, MenuItemIndex inItem, CFStringRef *outString ) noexcept { return {}; }
+__attribute__((weak)) OSStatus SetMenuItemTextWithCFString(MenuRef inMenu, MenuItemIndex inItem, CFStringRef inString) noexcept { return {}; }
+__attribute__((weak)) OSErr GetMenuItemCommandID(MenuRef inMenu, MenuItemIndex inItem, MenuCommand *outCommandID ) noexcept { return {}; }
+__attribute__((weak)) OSErr SetMenuItemCommandID(MenuRef inMenu, MenuItemIndex inItem, MenuCommand inCommandID) noexcept { return {}; }
+__attribute__((weak)) OSStatus GetMenuItemAttributes(MenuRef menu, MenuItemIndex item, MenuItemAttributes *outAttributes ) noexcept { return {}; }
+__attribute__((weak)) OSStatus ChangeMenuItemAttributes(MenuRef menu, MenuItemIndex item, MenuItemAttributes setTheseAttributes, MenuItemAttributes clearTheseAttributes) noexcept { return {}; }
+__attribute__((weak)) OSStatus SetMenuItemHierarchicalMenu(MenuRef inMenu, MenuItemIndex inItem, MenuRef inHierMenu) noexcept { return {}; }
+__attribute__((weak)) OSStatus GetMenuItemHierarchicalMenu(MenuRef inMenu, MenuItemIndex inItem, MenuRef *outHierMenu ) noexcept { return {}; }
+__attribute__((weak)) OSStatus ClearCurrentScrap(void) noexcept { return {}; }
+__attribute__((weak)) OSStatus GetCurrentScrap(ScrapRef *scrap ) noexcept { return {}; }
+__attribute__((weak)) OSStatus PutScrapFlavor(ScrapRef scrap, ScrapFlavorType flavorType, ScrapFlavorFlags flavorFlags, Size flavorSize, const void *flavorData) noexcept { return {}; }
+__attribute__((weak)) OSStatus GetScrapFlavorSize(ScrapRef scrap, ScrapFlavorType flavorType, Size *byteCount ) noexcept { return {}; }
+__attribute__((weak)) OSStatus GetScrapFlavorData(ScrapRef scrap, ScrapFlavorType flavorType, Size *byteCount , void *destination) noexcept { return {}; }
+__attribute__((weak)) OSStatus VPScrapVisitFlavors(ScrapRef scrap, VPScrapFlavorVisitor visit, void *context) noexcept { return {}; }
+__attribute__((weak)) OSStatus RevertTextEncodingToScriptInfo(TextEncoding iEncoding, ScriptCode *oTextScriptID , LangCode *oTextLanguageID , Str255 oTextFontname ) noexcept { return {}; }
+__attribute__((weak)) UInt32 TickCount(void) noexcept { return {}; }
+__attribute__((weak)) void SysBeep(short duration) noexcept {}
+__attribute__((weak)) void VPSysBeepSetHandler(void (*handler)(void)) noexcept {}
+__attribute__((weak)) OSErr Gestalt(OSType selector, SInt32 *response ) noexcept { return {}; }
+__attribute__((weak)) Handle NewHandle(Size byteCount) noexcept { return {}; }
+__attribute__((weak)) void DisposeHandle(Handle h) noexcept {}
+__attribute__((weak)) Size GetHandleSize(Handle h) noexcept { return {}; }
 }

@@ -5,6 +5,7 @@
 #define VANTLOW_PLATFORM_TESTING_H
 
 #include <Carbon/MacTypes.h>
+#include <CoreFoundation/CFBase.h>
 
 VP_EXTERN_C_BEGIN
 
@@ -41,6 +42,24 @@ VP_EXPORT Boolean VPSyscallDelay(const char *name, long microseconds) VP_NOEXCEP
 VP_EXPORT long VPSyscallCount(const char *name) VP_NOEXCEPT;
 /* Clears every failure, delay and counter. */
 VP_EXPORT void VPSyscallReset(void) VP_NOEXCEPT;
+
+/* ---- Bundles and strings tables ----
+ * Parses a strings table (the <lang>.lproj/<Table>.strings format) from
+ * bytes into a dictionary of key to text. Create rule. A malformed table
+ * gives null and *error (when error is not null) a new string "line N:
+ * reason" (or just the reason when the fault is the whole input); null with
+ * *error null means out of memory. */
+VP_EXPORT CFDictionaryRef VPStringsTableCreateFromData(const UInt8 *bytes, CFIndex length,
+                                                       CFStringRef *error) VP_NOEXCEPT;
+/* Drops what the bundle has cached of its language folders and strings
+ * tables, so the next lookup reads them again (and a malformed table is
+ * reported again). Lets a sweep start every run from an empty cache. */
+VP_EXPORT void VPBundleForgetCaches(CFBundleRef bundle) VP_NOEXCEPT;
+
+/* ---- Preferences ----
+ * Forgets every application's values held in memory, changed or not, so the
+ * next call reads the files again, as a new process would. */
+VP_EXPORT void VPPreferencesResetForTesting(void) VP_NOEXCEPT;
 
 VP_EXTERN_C_END
 
