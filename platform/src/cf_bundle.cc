@@ -16,6 +16,7 @@
 
 #include <vantlow/platform_testing.h>
 
+#include "cf_bundle_internal.h"
 #include "cf_plugin_internal.h"
 #include "cf_string_internal.h"
 #include "cf_url_internal.h"
@@ -402,6 +403,53 @@ bool IsSameFolder(const __CFBundle *b, const struct stat &st) {
 
 } // namespace
 
+namespace vp {
+
+CFURLRef CopyBundleResourceURL(CFBundleRef bundle, CFStringRef resourceName,
+                               CFStringRef resourceType, CFStringRef subDirName) {
+  __CFBundle *b = MutableBundle(bundle);
+  const String16 *name = vp::Units(resourceName);
+  if (!b || !name) return nullptr;
+  String8 file = vp::EncodeFileName(*name);
+  if (const String16 *type = vp::Units(resourceType)) {
+    String8 ext = vp::EncodeFileName(*type);
+    if (!ext.empty() && ext.front() == '.') ext.erase(0, 1);
+    if (ext.find('/') != String8::npos) return nullptr;
+    if (!ext.empty()) {
+      file.push_back('.');
+      file += ext;
+    }
+  }
+  if (!IsPlainName(View(file))) return nullptr;
+  String8 sub;
+  if (const String16 *s = vp::Units(subDirName)) sub = vp::EncodeFileName(*s);
+  if (!IsInsidePath(View(sub))) return nullptr;
+  String8 relative = sub.empty() ? file : Join(View(sub), View(file));
+
+  String8 preferred, english;
+  {
+    std::lock_guard<std::mutex> lock(b->cacheMutex);
+    preferred = PreferredFolder(b);
+    english = EnglishFolder(b);
+  }
+  String8 resources = Join(View(b->path), "Contents/Resources");
+  String8 candidates[3];
+  int n = 0;
+  if (!preferred.empty())
+    candidates[n++] = Join(Join(View(resources), View(preferred)), View(relative));
+  if (!english.empty() && english != preferred)
+    candidates[n++] = Join(Join(View(resources), View(english)), View(relative));
+  candidates[n++] = Join(View(resources), View(relative));
+  for (int i = 0; i < n; ++i) {
+    struct stat st;
+    if (vp::sys::fstatat(AT_FDCWD, candidates[i].c_str(), &st, 0) == 0)
+      return vp::NewURLWithPath(View(candidates[i]), S_ISDIR(st.st_mode));
+  }
+  return nullptr;
+}
+
+} // namespace vp
+
 extern "C" {
 
 const CFStringRef kCFBundleIdentifierKey = MakeImmortalKey(u"CFBundleIdentifier");
@@ -510,46 +558,8 @@ CFURLRef CFBundleCopyExecutableURL(CFBundleRef bundle) noexcept {
 
 CFURLRef CFBundleCopyResourceURL(CFBundleRef bundle, CFStringRef resourceName,
                                  CFStringRef resourceType, CFStringRef subDirName) noexcept {
-  __CFBundle *b = MutableBundle(bundle);
-  const String16 *name = vp::Units(resourceName);
-  if (!b || !name) return nullptr;
-  return vp::Edge<CFURLRef>(nullptr, [&]() -> CFURLRef {
-    String8 file = vp::EncodeFileName(*name);
-    if (const String16 *type = vp::Units(resourceType)) {
-      String8 ext = vp::EncodeFileName(*type);
-      if (!ext.empty() && ext.front() == '.') ext.erase(0, 1);
-      if (ext.find('/') != String8::npos) return nullptr;
-      if (!ext.empty()) {
-        file.push_back('.');
-        file += ext;
-      }
-    }
-    if (!IsPlainName(View(file))) return nullptr;
-    String8 sub;
-    if (const String16 *s = vp::Units(subDirName)) sub = vp::EncodeFileName(*s);
-    if (!IsInsidePath(View(sub))) return nullptr;
-    String8 relative = sub.empty() ? file : Join(View(sub), View(file));
-
-    String8 preferred, english;
-    {
-      std::lock_guard<std::mutex> lock(b->cacheMutex);
-      preferred = PreferredFolder(b);
-      english = EnglishFolder(b);
-    }
-    String8 resources = Join(View(b->path), "Contents/Resources");
-    String8 candidates[3];
-    int n = 0;
-    if (!preferred.empty())
-      candidates[n++] = Join(Join(View(resources), View(preferred)), View(relative));
-    if (!english.empty() && english != preferred)
-      candidates[n++] = Join(Join(View(resources), View(english)), View(relative));
-    candidates[n++] = Join(View(resources), View(relative));
-    for (int i = 0; i < n; ++i) {
-      struct stat st;
-      if (vp::sys::fstatat(AT_FDCWD, candidates[i].c_str(), &st, 0) == 0)
-        return vp::NewURLWithPath(View(candidates[i]), S_ISDIR(st.st_mode));
-    }
-    return nullptr;
+  return vp::Edge<CFURLRef>(nullptr, [&] {
+    return vp::CopyBundleResourceURL(bundle, resourceName, resourceType, subDirName);
   });
 }
 

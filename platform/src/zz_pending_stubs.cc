@@ -246,4 +246,32 @@ __attribute__((weak)) OSErr Gestalt(OSType selector, SInt32 *response ) noexcept
 __attribute__((weak)) Handle NewHandle(Size byteCount) noexcept { return {}; }
 __attribute__((weak)) void DisposeHandle(Handle h) noexcept {}
 __attribute__((weak)) Size GetHandleSize(Handle h) noexcept { return {}; }
+__attribute__((weak)) OSStatus CreateNibReferenceWithCFBundle(CFBundleRef inBundle, CFStringRef inNibName, IBNibRef *outNibRef ) noexcept { return {}; }
+__attribute__((weak)) void DisposeNibReference(IBNibRef inNibRef) noexcept {}
+__attribute__((weak)) OSStatus CreateWindowFromNib(IBNibRef inNibRef, CFStringRef inName, WindowRef *outWindow ) noexcept { return {}; }
+__attribute__((weak)) void DisposeWindow(WindowRef window) noexcept {}
+__attribute__((weak)) EventTargetRef GetWindowEventTarget(WindowRef inWindow) noexcept { return {}; }
+__attribute__((weak)) OSStatus RepositionWindow(WindowRef window, WindowRef parentWindow, WindowPositionMethod method) noexcept { return {}; }
+__attribute__((weak)) WindowPositionMethod VPWindowGetPositionMethod(WindowRef window) noexcept { return {}; }
+__attribute__((weak)) void ShowWindow(WindowRef window) noexcept {}
+__attribute__((weak)) void HideWindow(WindowRef window) noexcept {}
+__attribute__((weak)) Boolean IsWindowVisible(WindowRef window) noexcept { return {}; }
+__attribute__((weak)) OSStatus CopyWindowTitleAsCFString(WindowRef inWindow, CFStringRef *outString ) noexcept { return {}; }
+__attribute__((weak)) OSStatus GetControlByID(WindowRef inWindow, const ControlID *inID, ControlRef *outControl ) noexcept { return {}; }
+__attribute__((weak)) ItemCount VPWindowCountControls(WindowRef window) noexcept { return {}; }
+__attribute__((weak)) ControlRef VPWindowGetControlAtIndex(WindowRef window, ItemCount index) noexcept { return {}; }
+__attribute__((weak)) WindowRef GetControlOwner(ControlRef inControl) noexcept { return {}; }
+__attribute__((weak)) UInt32 VPControlGetKind(ControlRef inControl) noexcept { return {}; }
+__attribute__((weak)) SInt32 GetControl32BitValue(ControlRef theControl) noexcept { return {}; }
+__attribute__((weak)) SInt32 GetControl32BitMinimum(ControlRef theControl) noexcept { return {}; }
+__attribute__((weak)) SInt32 GetControl32BitMaximum(ControlRef theControl) noexcept { return {}; }
+__attribute__((weak)) void SetControl32BitValue(ControlRef theControl, SInt32 newValue) noexcept {}
+__attribute__((weak)) OSStatus GetControlID(ControlRef inControl, ControlID *outID ) noexcept { return {}; }
+__attribute__((weak)) OSStatus GetControlCommandID(ControlRef inControl, UInt32 *outCommandID ) noexcept { return {}; }
+__attribute__((weak)) OSStatus CopyControlTitleAsCFString( ControlRef inControl, CFStringRef *outString ) noexcept { return {}; }
+__attribute__((weak)) ItemCount VPControlCountItems(ControlRef inControl) noexcept { return {}; }
+__attribute__((weak)) OSStatus VPControlCopyItemTitle(ControlRef inControl, ItemCount index, CFStringRef *outString ) noexcept { return {}; }
+__attribute__((weak)) OSStatus RunAppModalLoopForWindow(WindowRef inWindow) noexcept { return {}; }
+__attribute__((weak)) OSStatus QuitAppModalLoopForWindow(WindowRef inWindow) noexcept { return {}; }
+__attribute__((weak)) OSStatus VPModalSetEventSource(const VPModalEventSource *source) noexcept { return {}; }
 }
