@@ -86,7 +86,9 @@ OSStatus MyFileSizeHandleSetupPeriod(MyFileSizeData *data, MyCMXType *instance) 
   // Only what changed is written, the limit first, each followed by its
   // own synchronization. The new values take effect in this instance even
   // when they cannot be saved; that failure is then the result, so that the
-  // user learns the choice will not outlive the process.
+  // user learns the choice will not outlive the process. A flag is not
+  // saved after its limit could not be: the file then keeps the old pair
+  // rather than a mix the user never chose.
   OSStatus saved = noErr;
   if (limit != data->limitTicks) {
     data->limitTicks = limit;
@@ -102,9 +104,11 @@ OSStatus MyFileSizeHandleSetupPeriod(MyFileSizeData *data, MyCMXType *instance) 
   if ((deferred != 0) != (data->lazyCalc != 0)) {
     data->lazyCalc = deferred != 0;
     MyCMXTypeSetAllowInstallHandler(instance, data->lazyCalc);
-    CFPreferencesSetAppValue(kLazyCalcKey, data->lazyCalc ? kCFBooleanTrue : kCFBooleanFalse,
-                             kMyBundleIdentifier);
-    if (!CFPreferencesAppSynchronize(kMyBundleIdentifier) && saved == noErr) saved = ioErr;
+    if (saved == noErr) {
+      CFPreferencesSetAppValue(kLazyCalcKey, data->lazyCalc ? kCFBooleanTrue : kCFBooleanFalse,
+                               kMyBundleIdentifier);
+      if (!CFPreferencesAppSynchronize(kMyBundleIdentifier)) saved = ioErr;
+    }
   }
   return saved;
 }

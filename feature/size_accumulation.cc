@@ -109,8 +109,18 @@ OSStatus AddFileObjectSizeForIter(MyFSDirIter *iter, MyFileSizeData *data, UInt3
         MyLogPathForFSRef(CFSTR("Permission denied"), item);
         continue;
       }
+      // The level has just fetched this folder's Launch Services flags and
+      // access byte; the new iterator uses them instead of asking again.
       MyFSDirIter *folder = nullptr;
-      result = MyFSDirIterCreate(item, &folder);
+      result = MyFSDirIterCreateForCurrentItem(level, &folder);
+      if (result == fnfErr) {
+        // Gone since the listing, or no longer a folder (the kernel's
+        // ENOTDIR reads as fnfErr too): a live file system changed under
+        // the walk. It stays counted as the folder the listing showed; its
+        // contents are not, and the rest of the tree is still measured.
+        result = noErr;
+        continue;
+      }
       if (result != noErr) break;
       if (!LevelsPush(&levels, folder)) {
         MyFSDirIterDispose(folder);
@@ -122,6 +132,11 @@ OSStatus AddFileObjectSizeForIter(MyFSDirIter *iter, MyFileSizeData *data, UInt3
       FSCatalogInfo info;
       result = FSGetCatalogInfo(item, kFSCatInfoDataSizes | kFSCatInfoRsrcSizes, &info, nullptr,
                                 nullptr, nullptr);
+      if (result == fnfErr) {
+        // Gone since the listing: there is nothing left to count.
+        result = noErr;
+        continue;
+      }
       if (result != noErr) break; // this item is not counted
       data->fileCount += 1;
       data->invisibleFileCount += invisible;

@@ -29,6 +29,7 @@
 
 #include "cli_options.h"
 #include "clipboard.h"
+#include "desktop_menu.h"
 #include "display_text.h"
 #include "interactive.h"
 #include "loader.h"
@@ -417,8 +418,9 @@ int RunVantlow(int argc, char **argv) {
     break;
   }
   if (line.options.desktopMenu) {
-    Say("this build has no desktop menu yet (--menu); use --interactive in a terminal, or "
-        "--choose ITEM");
+    if (DesktopMenuFunction desktopMenu = DesktopMenu()) return desktopMenu(line.options);
+    Say("this build has no desktop menu (--menu: built only with GTK 3); use --interactive in a "
+        "terminal, or --choose ITEM");
     return kExitUsage;
   }
 

@@ -384,8 +384,12 @@ OSStatus PopulateMenu(MenuRef menu) {
   if (err != noErr) return err;
   err = SetEventParameter(created, kEventParamDirectObject, typeMenuRef, sizeof menu, &menu);
   if (err != noErr) return err;
+  // The target cannot be had only when the platform runs short of memory;
+  // sending to no target would misreport that as a bad parameter.
+  EventTargetRef target = GetApplicationEventTarget();
+  if (!target) return memFullErr;
   VPCancelLatchClear();
-  err = SendEventToEventTarget(created, GetApplicationEventTarget());
+  err = SendEventToEventTarget(created, target);
   std::fflush(stdout);
   return err;
 }

@@ -161,7 +161,8 @@ OSStatus BuildMenu(const AEDescList &commandList, MenuHolder *menu /* OUT */,
 // is cleared before and standard output flushed after, as for any call into
 // a plug-in. The result is the dispatch's: eventNotHandledErr when no
 // handler took the event (or a handler failed); paramErr for a null menu;
-// memFullErr when the event cannot be made.
+// memFullErr when the event cannot be made or the application target
+// cannot be had.
 OSStatus PopulateMenu(MenuRef menu);
 
 // Opens every submenu below menu, depth first in item order, as a user who

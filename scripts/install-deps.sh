@@ -3,7 +3,8 @@
 # root (or with sudo available); installs only what is missing.
 set -eu
 PACKAGES="cmake ninja-build g++ pkg-config libplist-dev libgtest-dev libgmock-dev
-nlohmann-json3-dev"
+nlohmann-json3-dev clang-14 libclang-rt-14-dev
+libgtk-3-dev libx11-dev libxi-dev libxtst-dev xvfb xauth xclip fonts-dejavu-core"
 missing=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

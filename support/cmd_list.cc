@@ -119,12 +119,13 @@ OSStatus CreateNameDesc(CFStringRef text, AEDesc *desc) {
   return CreateIntlTextDesc(text, desc);
 }
 
-// Puts the attributes when they are not 0. A failure is ignored: the item
-// goes on without them.
-void PutAttributes(AERecord *item, UInt32 attributes) {
-  if (attributes == 0 || !MyCMCmdListHasAttributeAndModifierKeys()) return;
+// Puts the attributes when they are not 0. A failure is the item's failure:
+// without its attributes a separator would show as a plain "-" item and a
+// section header as a line that can be chosen.
+OSStatus PutAttributes(AERecord *item, UInt32 attributes) {
+  if (attributes == 0 || !MyCMCmdListHasAttributeAndModifierKeys()) return noErr;
   const SInt32 value = static_cast<SInt32>(attributes);
-  (void)AEPutParamPtr(item, keyContextualMenuAttributes, typeSInt32, &value, sizeof value);
+  return AEPutParamPtr(item, keyContextualMenuAttributes, typeSInt32, &value, sizeof value);
 }
 
 } // namespace
@@ -177,10 +178,8 @@ OSStatus MyCMCmdListAddItem(MyCMCmdList *list, CFStringRef name, SInt32 commandI
     err =
         AEPutParamPtr(&item, keyContextualMenuCommandID, typeSInt32, &commandID, sizeof commandID);
   }
-  if (err == noErr) {
-    PutAttributes(&item, attributes);
-    err = AEPutDesc(list->commandList, 0, &item);
-  }
+  if (err == noErr) err = PutAttributes(&item, attributes);
+  if (err == noErr) err = AEPutDesc(list->commandList, 0, &item);
   // Data is filed only for an item that made it into the list: filed under
   // an unchanged count it would belong to the item before.
   if (err == noErr && populateData && DeferredMode(list)) (void)AddPopulateData(list, populateData);
@@ -203,17 +202,22 @@ OSStatus MyCMCmdListAddSubmenuItem(MyCMCmdList *list, CFStringRef name, MyCMCmdL
   AEInitializeDesc(&nameDesc);
 
   OSStatus err = AECreateList(nullptr, 0, true, &item);
-  // The identifier item goes in before the submenu's items are copied.
-  if (err == noErr && DeferredMode(list) && list->menuIdentifier)
-    err = MyCMCmdListAddItem(submenu, submenu->menuIdentifier, 0, 0, nullptr);
+  // The identifier item goes in before the submenu's items are copied. A
+  // deferred submenu without one could never be filled in (its placeholders
+  // would stay), so an identifier that could not be made fails the call.
+  if (err == noErr && DeferredMode(list)) {
+    if (!list->menuIdentifier || !submenu->menuIdentifier) {
+      err = kMyNilPointerErr;
+    } else {
+      err = MyCMCmdListAddItem(submenu, submenu->menuIdentifier, 0, 0, nullptr);
+    }
+  }
   if (err == noErr) err = CreateNameDesc(name, &nameDesc);
   if (err == noErr) err = AEPutParamDesc(&item, keyAEName, &nameDesc);
   if (err == noErr)
     err = AEPutParamDesc(&item, keyContextualMenuSubmenu, MyCMCmdListGetCommandList(submenu));
-  if (err == noErr) {
-    PutAttributes(&item, attributes);
-    err = AEPutDesc(list->commandList, 0, &item);
-  }
+  if (err == noErr) err = PutAttributes(&item, attributes);
+  if (err == noErr) err = AEPutDesc(list->commandList, 0, &item);
   // A failed append ends the operation here: a registration would report
   // success for a submenu that never reached the list.
   if (err == noErr && DeferredMode(list)) {

@@ -193,23 +193,39 @@ OSStatus MyFSGetDirectoryItems(const FSRef *folder, CFMutableArrayRef *outItems,
   return err;
 }
 
-OSStatus PrepareForContainer(MyFSDirIter *iter, const FSRef *folder) {
+// What the caller already knows about a folder: each answer, when present,
+// stands for the catalog call that would fetch it.
+struct KnownAnswers {
+  const UInt32 *lsFlags = nullptr;
+  const UInt8 *access = nullptr;
+};
+
+OSStatus PrepareForContainer(MyFSDirIter *iter, const FSRef *folder, KnownAnswers known = {}) {
   if (!iter || !folder) return paramErr;
-  LSItemInfoRecord info;
-  OSStatus err = LSCopyItemInfoForRef(folder, kLSRequestBasicFlagsOnly, &info);
-  if (err == noErr && info.extension) CFRelease(info.extension);
-  // Memory that ran out is reported as such; any other answer means that
-  // the item cannot be taken for a folder.
-  if (err == memFullErr) return memFullErr;
-  if (err != noErr || !(info.flags & kLSItemInfoIsContainer)) return paramErr;
+  UInt32 flags = 0;
+  if (known.lsFlags) {
+    flags = *known.lsFlags;
+  } else {
+    LSItemInfoRecord info;
+    const OSStatus err = LSCopyItemInfoForRef(folder, kLSRequestBasicFlagsOnly, &info);
+    if (err == noErr && info.extension) CFRelease(info.extension);
+    // Memory that ran out is reported as such; any other answer means that
+    // the item cannot be taken for a folder.
+    if (err == memFullErr) return memFullErr;
+    if (err != noErr) return paramErr;
+    flags = info.flags;
+  }
+  if (!(flags & kLSItemInfoIsContainer)) return paramErr;
   // Without the file, or after any failure in reading it, the iterator
   // simply has no hidden names.
-  if (info.flags & kLSItemInfoIsVolume)
-    (void)CreateSetOfHiddenFilesForRef(folder, &iter->hiddenNames);
+  if (flags & kLSItemInfoIsVolume) (void)CreateSetOfHiddenFilesForRef(folder, &iter->hiddenNames);
 
   UInt8 access = 0;
-  err = GetUserAccessPerm(folder, &access);
-  if (err != noErr) return err;
+  OSStatus err = noErr;
+  if (known.access)
+    access = *known.access;
+  else if ((err = GetUserAccessPerm(folder, &access)) != noErr)
+    return err;
   if ((access & kReadAndSearch) != kReadAndSearch) return afpAccessDenied;
 
   CFMutableArrayRef items = nullptr;
@@ -264,6 +280,23 @@ OSStatus MyFSDirIterCreate(const FSRef *folder, MyFSDirIter **outIter) {
   MyFSDirIter *iter = NewIter();
   if (!iter) return memFullErr;
   const OSStatus err = PrepareForContainer(iter, folder);
+  if (err != noErr) {
+    MyFSDirIterDispose(iter);
+    return err;
+  }
+  *outIter = iter;
+  return noErr;
+}
+
+OSStatus MyFSDirIterCreateForCurrentItem(MyFSDirIter *parent, MyFSDirIter **outIter) {
+  if (outIter) *outIter = nullptr;
+  if (!parent || !parent->currentRef || !outIter) return paramErr;
+  KnownAnswers known;
+  if (parent->lsFlagsValid) known.lsFlags = &parent->lsFlags;
+  if (parent->userAccessPermValid) known.access = &parent->userAccessPerm;
+  MyFSDirIter *iter = NewIter();
+  if (!iter) return memFullErr;
+  const OSStatus err = PrepareForContainer(iter, parent->currentRef, known);
   if (err != noErr) {
     MyFSDirIterDispose(iter);
     return err;

@@ -28,6 +28,14 @@ typedef struct MyFSDirIter MyFSDirIter;
 // failure; nothing stays allocated then.
 OSStatus MyFSDirIterCreate(const FSRef *folder, MyFSDirIter **outIter /* OUT: or null */);
 
+// The same as MyFSDirIterCreate on the current item of parent, but what
+// parent already fetched about that item (its Launch Services flags, its
+// access byte) is used instead of being asked again: a walk that has just
+// asked whether a folder is invisible and may be entered enters it with one
+// catalog question less of each kind. Without a current item, paramErr.
+OSStatus MyFSDirIterCreateForCurrentItem(MyFSDirIter *parent,
+                                         MyFSDirIter **outIter /* OUT: or null */);
+
 // Makes an iterator over a mutable copy of refs, an array of FSRef data: the
 // elements are shared, the array is not, so changes to the iterator's list
 // never reach the caller's array. paramErr for a null argument or an element

@@ -63,9 +63,11 @@ CFDataRef CopyFileRefDataForPath(CFStringRef path) {
 
 OSStatus GetUserAccessPerm(const FSRef *ref, UInt8 *perm) {
   if (!ref) return paramErr;
+  // The access byte alone: the owner, group and mode would cost a stat of
+  // their own (every folder of a walk is asked twice), and nothing here
+  // reads them.
   FSCatalogInfo info;
-  OSStatus err = FSGetCatalogInfo(ref, kFSCatInfoUserAccess | kFSCatInfoPermissions, &info, nullptr,
-                                  nullptr, nullptr);
+  OSStatus err = FSGetCatalogInfo(ref, kFSCatInfoUserAccess, &info, nullptr, nullptr, nullptr);
   if (err == noErr && perm) *perm = info.permissions.userAccess;
   return err;
 }

@@ -12,6 +12,7 @@
 
 #include "ae_coercion.h"
 #include "alloc.h"
+#include "fsref.h"
 
 namespace {
 
@@ -58,19 +59,16 @@ void WriteRecord(std::string_view path, UInt8 *out) noexcept {
   std::memcpy(out + kHeaderSize, path.data(), path.size());
 }
 
-// The absolute path of the item ref names. Throws std::bad_alloc.
+// The absolute path of the item ref names; paramErr for a malformed
+// reference. Throws std::bad_alloc.
 OSErr PathOfRef(const FSRef &ref, vp::String8 *path) {
-  // FSRefMakePath refuses a buffer that is too small with paramErr, as it
-  // refuses a malformed reference: grow up to the largest record we can make.
-  for (size_t room = 1024;; room *= 2) {
-    vp::Vector<UInt8> buffer(room);
-    OSStatus status = FSRefMakePath(&ref, buffer.data(), static_cast<UInt32>(room));
-    if (status == noErr) {
-      path->assign(reinterpret_cast<const char *>(buffer.data()));
-      return path->empty() || (*path)[0] != '/' ? paramErr : noErr;
-    }
-    if (status != paramErr || room > kMaxPathLength / 2) return static_cast<OSErr>(status);
-  }
+  // Asked of the File Manager directly, which sizes the string itself:
+  // FSRefMakePath answers paramErr both for a buffer too small and for a
+  // malformed reference, so growing a buffer until it fits would cost a
+  // hostile reference buffers up to the largest record before its refusal.
+  OSErr err = vp::files::RefMakePath(&ref, path);
+  if (err != noErr) return err;
+  return path->empty() || (*path)[0] != '/' ? paramErr : noErr;
 }
 
 // The absolute path of the item at path (resolved by the File Manager, so

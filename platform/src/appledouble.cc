@@ -7,6 +7,8 @@
 #include <cstring>
 #include <fcntl.h>
 
+#include <vantlow/files_testing.h>
+
 #include "fsref.h"
 #include "syscalls.h"
 
@@ -47,15 +49,48 @@ bool ReadAt(int fd, void *buf, std::size_t size, std::uint64_t offset, int *err)
   return true;
 }
 
+// The reader of a file open on a descriptor.
+bool ReadFromFile(void *context, void *buf, std::size_t size, std::uint64_t offset,
+                  int *err) noexcept {
+  return ReadAt(*static_cast<const int *>(context), buf, size, offset, err);
+}
+
+struct Bytes {
+  const unsigned char *data;
+  std::uint64_t size;
+};
+
+// The reader of bytes in memory: short exactly where the file would be.
+bool ReadFromBytes(void *context, void *buf, std::size_t size, std::uint64_t offset,
+                   int *err) noexcept {
+  const auto *bytes = static_cast<const Bytes *>(context);
+  *err = 0;
+  if (offset > bytes->size || size > bytes->size - offset) return false;
+  if (size) std::memcpy(buf, bytes->data + offset, size);
+  return true;
+}
+
 } // namespace
 
-SidecarFork ReadResourceForkLength(int fd, std::uint64_t fileSize, std::uint64_t *length,
-                                   int *err) noexcept {
+SidecarFork ParseResourceForkLength(ReadAtFn read, void *context, std::uint64_t fileSize,
+                                    std::uint64_t *length, int *err) noexcept {
   *err = 0;
   if (fileSize < kHeaderSize) return SidecarFork::kNoFork;
-  unsigned char header[kHeaderSize];
-  if (!ReadAt(fd, header, sizeof header, 0, err))
-    return *err ? SidecarFork::kError : SidecarFork::kNoFork;
+  // The header and the first entries in one read: a sidecar's table is
+  // short, so one read usually holds all that is needed. A read that comes
+  // up short (the file shrank since its size was taken) falls back to
+  // reading the header alone, as the parse below then reads each part.
+  unsigned char prefix[kHeaderSize + kEntriesPerRead * kEntrySize];
+  const std::size_t prefixSize =
+      fileSize < sizeof prefix ? static_cast<std::size_t>(fileSize) : sizeof prefix;
+  std::size_t have = prefixSize;
+  if (!read(context, prefix, prefixSize, 0, err)) {
+    if (*err) return SidecarFork::kError;
+    have = 0;
+    if (!read(context, prefix, kHeaderSize, 0, err))
+      return *err ? SidecarFork::kError : SidecarFork::kNoFork;
+  }
+  const unsigned char *header = prefix;
   const std::uint32_t magic = BigEndian32(header);
   const std::uint32_t version = BigEndian32(header + 4);
   if (magic != kAppleDoubleMagic || (version != kVersion1 && version != kVersion2))
@@ -67,10 +102,14 @@ SidecarFork ReadResourceForkLength(int fd, std::uint64_t fileSize, std::uint64_t
   unsigned char entries[kEntriesPerRead * kEntrySize];
   for (std::uint64_t first = 0; first < count; first += kEntriesPerRead) {
     const std::uint64_t batch = count - first < kEntriesPerRead ? count - first : kEntriesPerRead;
-    if (!ReadAt(fd, entries, batch * kEntrySize, kHeaderSize + first * kEntrySize, err))
+    const std::uint64_t batchOffset = kHeaderSize + first * kEntrySize;
+    const unsigned char *table = entries;
+    if (batchOffset + batch * kEntrySize <= have)
+      table = prefix + batchOffset; // already read with the header
+    else if (!read(context, entries, batch * kEntrySize, batchOffset, err))
       return *err ? SidecarFork::kError : SidecarFork::kNoFork; // the file shrank meanwhile
     for (std::uint64_t i = 0; i < batch; ++i) {
-      const unsigned char *e = entries + i * kEntrySize;
+      const unsigned char *e = table + i * kEntrySize;
       if (BigEndian32(e) != kResourceForkId) continue;
       const std::uint64_t offset = BigEndian32(e + 4);
       const std::uint64_t size = BigEndian32(e + 8);
@@ -84,6 +123,11 @@ SidecarFork ReadResourceForkLength(int fd, std::uint64_t fileSize, std::uint64_t
     }
   }
   return SidecarFork::kNoFork;
+}
+
+SidecarFork ReadResourceForkLength(int fd, std::uint64_t fileSize, std::uint64_t *length,
+                                   int *err) noexcept {
+  return ParseResourceForkLength(ReadFromFile, &fd, fileSize, length, err);
 }
 
 OSErr ResourceForkSizes(int dirfd, const char *name, std::size_t nameSize, ForkSizes *out) {
@@ -130,3 +174,16 @@ OSErr ResourceForkSizes(int dirfd, const char *name, std::size_t nameSize, ForkS
 }
 
 } // namespace vp::files
+
+extern "C" Boolean VPAppleDoubleParseForTesting(const UInt8 *bytes, CFIndex length,
+                                                UInt64 *rsrcLength) noexcept {
+  if (length < 0 || (!bytes && length != 0) || !rsrcLength) return false;
+  vp::files::Bytes file{bytes, static_cast<std::uint64_t>(length)};
+  std::uint64_t fork = 0;
+  int err = 0;
+  if (vp::files::ParseResourceForkLength(vp::files::ReadFromBytes, &file, file.size, &fork, &err) !=
+      vp::files::SidecarFork::kFork)
+    return false;
+  *rsrcLength = fork;
+  return true;
+}

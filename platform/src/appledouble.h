@@ -27,6 +27,15 @@ enum class SidecarFork {
 SidecarFork ReadResourceForkLength(int fd, std::uint64_t fileSize, std::uint64_t *length,
                                    int *err) noexcept;
 
+// Reads exactly size bytes at offset into buf: false with *err set when
+// reading failed, false with *err 0 when the file ends before that.
+using ReadAtFn = bool (*)(void *context, void *buf, std::size_t size, std::uint64_t offset,
+                          int *err) noexcept;
+// The same parse over any reader: ReadResourceForkLength reads a descriptor,
+// the test hook (files_testing.h) reads bytes in memory.
+SidecarFork ParseResourceForkLength(ReadAtFn read, void *context, std::uint64_t fileSize,
+                                    std::uint64_t *length, int *err) noexcept;
+
 struct ForkSizes {
   std::uint64_t logical = 0;
   std::uint64_t physical = 0; // logical rounded up to the volume's fragment size

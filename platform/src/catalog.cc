@@ -166,16 +166,16 @@ extern "C" OSErr FSGetCatalogInfo(const FSRef *ref, FSCatalogInfoBitmap whichInf
                                   FSSpecPtr fsSpec, FSRef *parentRef) noexcept {
   if (!ref || fsSpec || (whichInfo && !catalogInfo) || (whichInfo & ~kSupportedCatalogInfo))
     return paramErr;
-  std::lock_guard<std::mutex> lock(FilesLock());
+  std::lock_guard<FilesMutex> lock(FilesLock());
   return vp::Edge<OSErr>(memFullErr, [&]() -> OSErr {
     RefView view;
     if (OSErr err = DecodeRef(ref, &view)) return err;
     if (!NodeAlive(view.node)) return fnfErr;
-    NameBuffer name;
-    if (!name.Set(view.name)) return paramErr;
+    NameBuffer buffer;
     ItemAt item;
-    item.name = name.c_str();
-    item.nameSize = name.size;
+    item.name = ItemName(view, &buffer);
+    if (!item.name) return paramErr;
+    item.nameSize = view.name.size();
     item.folder = view.node;
     item.isRoot = view.isRoot;
     item.hint = view.hint;

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <fcntl.h>
 
+#include <vantlow/platform_testing.h>
+
 #include "fsref.h"
 #include "syscalls.h"
 
@@ -40,25 +42,63 @@ std::uint64_t HashBytes(std::string_view name) noexcept {
   return h ^ (h >> 31);
 }
 
+// Listing buffers. A walk lists one folder after another, and a fresh
+// buffer of tens of KiB per folder makes the C allocator sort out all the
+// small blocks just freed (each large request consolidates them), which
+// then costs every small allocation of the next listing. So the buffer of
+// the last listing is kept as a spare for the next one. These buffers are
+// process-wide, allocated and freed in a PermanentAllocationScope, and the
+// lock guards the spare; the fault injector still reaches every listing
+// through one probe allocation.
+constexpr std::size_t kSpareLimit = 1 << 20; // a larger buffer is not kept
+char *gSpare = nullptr;
+std::size_t gSpareSize = 0;
+
+void FreeBuffer(char *buffer) noexcept {
+  PermanentAllocationScope permanent;
+  Free(buffer);
+}
+
 } // namespace
 
 Listing::~Listing() {
-  Free(buffer_);
-  Free(index_);
+  if (buffer_ && capacity_ <= kSpareLimit && capacity_ > gSpareSize) {
+    FreeBuffer(gSpare);
+    gSpare = buffer_;
+    gSpareSize = capacity_;
+  } else {
+    FreeBuffer(buffer_);
+  }
+  if (!indexInBuffer_) Free(index_);
 }
 
 OSErr Listing::Read(int fd) {
   used_ = 0;
   hasHidden_ = false;
   sidecars_ = 0;
+  if (!indexInBuffer_) Free(index_);
+  index_ = nullptr;
+  indexInBuffer_ = false;
+  indexSize_ = 0;
+  if (!VPFaultProbe()) throw std::bad_alloc();
+  if (!buffer_ && gSpare) {
+    buffer_ = gSpare;
+    capacity_ = gSpareSize;
+    gSpare = nullptr;
+    gSpareSize = 0;
+  }
   for (;;) {
     if (capacity_ - used_ < kMinimumRoom) {
       const std::size_t bigger = capacity_ ? capacity_ * 2 : kInitialBuffer;
       if (bigger > 0xFFFFFFF0u) return ioErr; // offsets are kept in 32 bits
-      char *grown = static_cast<char *>(Allocate(bigger));
+      char *grown = nullptr;
+      {
+        PermanentAllocationScope permanent;
+        grown = static_cast<char *>(Allocate(bigger));
+      }
       if (!grown) throw std::bad_alloc();
       if (used_) std::memcpy(grown, buffer_, used_);
-      Free(buffer_);
+      FreeBuffer(buffer_);
       buffer_ = grown;
       capacity_ = bigger;
     }
@@ -72,11 +112,13 @@ OSErr Listing::Read(int fd) {
   }
   Entry entry;
   std::size_t next = 0;
+  std::size_t entries = 0;
   for (std::size_t pos = 0; At(pos, &entry, &next); pos = next) {
+    ++entries;
     if (entry.name == ".hidden" && entry.type != DT_DIR) hasHidden_ = true;
     if (IsSidecarName(entry.name)) ++sidecars_;
   }
-  if (sidecars_) BuildIndex();
+  if (sidecars_) BuildIndex(entries);
   return noErr;
 }
 
@@ -92,22 +134,31 @@ bool Listing::At(std::size_t pos, Entry *entry, std::size_t *next) const noexcep
   return true;
 }
 
-void Listing::BuildIndex() {
-  std::size_t entries = 0;
+void Listing::BuildIndex(std::size_t entries) {
   Entry entry;
   std::size_t next = 0;
-  for (std::size_t pos = 0; At(pos, &entry, &next); pos = next)
-    ++entries;
+  std::memset(partnerFilter_, 0, sizeof partnerFilter_);
   std::size_t size = 16;
   while (size < entries * 2)
     size *= 2;
-  Free(index_);
-  index_ = nullptr;
-  index_ = static_cast<std::uint32_t *>(Allocate(size * sizeof(std::uint32_t)));
-  if (!index_) throw std::bad_alloc();
-  std::memset(index_, 0, size * sizeof(std::uint32_t));
+  // The buffer always ends with room to spare (at least kMinimumRoom), which
+  // holds the index of most folders without a block of its own.
+  const std::size_t bytes = size * sizeof(std::uint32_t);
+  const std::size_t start = (used_ + alignof(std::uint32_t) - 1) & ~(alignof(std::uint32_t) - 1);
+  if (start <= capacity_ && bytes <= capacity_ - start) {
+    index_ = reinterpret_cast<std::uint32_t *>(buffer_ + start);
+    indexInBuffer_ = true;
+  } else {
+    index_ = static_cast<std::uint32_t *>(Allocate(bytes));
+    if (!index_) throw std::bad_alloc();
+  }
+  std::memset(index_, 0, bytes);
   indexSize_ = size;
   for (std::size_t pos = 0; At(pos, &entry, &next); pos = next) {
+    if (IsSidecarName(entry.name) && IsRegularOrUnknown(entry.type)) {
+      const std::size_t bit = HashBytes(entry.name.substr(2)) % kFilterBits;
+      partnerFilter_[bit / 64] |= std::uint64_t{1} << (bit % 64);
+    }
     std::size_t i = HashBytes(entry.name) & (size - 1);
     while (index_[i])
       i = (i + 1) & (size - 1);
@@ -137,12 +188,14 @@ bool Listing::IsItem(const Entry &entry) const noexcept {
 
 std::uint8_t Listing::HintFor(const Entry &entry) const noexcept {
   std::uint8_t hint = KindFromDirentType(entry.type) | kHintSidecarKnown;
-  if (sidecars_ && entry.name.size() + 2 <= kMaxNameBytes) {
-    char sidecar[kMaxNameBytes + 1] = {'.', '_'};
-    std::memcpy(sidecar + 2, entry.name.data(), entry.name.size());
-    if (Contains(std::string_view(sidecar, entry.name.size() + 2), true))
-      hint |= kHintSidecarPresent;
-  }
+  if (!sidecars_ || entry.name.size() + 2 > kMaxNameBytes) return hint;
+  const std::size_t bit = HashBytes(entry.name) % kFilterBits;
+  if (!(partnerFilter_[bit / 64] >> (bit % 64) & 1)) return hint;
+  char sidecar[kMaxNameBytes + 1];
+  sidecar[0] = '.';
+  sidecar[1] = '_';
+  std::memcpy(sidecar + 2, entry.name.data(), entry.name.size());
+  if (Contains(std::string_view(sidecar, entry.name.size() + 2), true)) hint |= kHintSidecarPresent;
   return hint;
 }
 
@@ -210,7 +263,7 @@ OSErr FSOpenIterator(const FSRef *container, FSIteratorFlags iteratorFlags,
   if (!container) return paramErr;
   if (iteratorFlags == kFSIterateSubtree) return errFSIteratorNotSupported;
   if (iteratorFlags != kFSIterateFlat) return paramErr;
-  std::lock_guard<std::mutex> lock(FilesLock());
+  std::lock_guard<FilesMutex> lock(FilesLock());
   return vp::Edge<OSErr>(memFullErr, [&]() -> OSErr {
     RefView view;
     if (OSErr err = DecodeRef(container, &view)) return err;
@@ -227,7 +280,7 @@ OSErr FSOpenIterator(const FSRef *container, FSIteratorFlags iteratorFlags,
 
 OSErr FSCloseIterator(FSIterator iterator) noexcept {
   if (!iterator) return paramErr;
-  std::lock_guard<std::mutex> lock(FilesLock());
+  std::lock_guard<FilesMutex> lock(FilesLock());
   // The folder's descriptor is worth keeping: the items just listed are
   // about to be asked about relative to it.
   AdoptFolderDescriptor(iterator->node, iterator->fd);
@@ -245,7 +298,7 @@ OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCo
   if (!iterator || !actualObjects || specs || maximumObjects == 0 || (whichInfo && !catalogInfos) ||
       (whichInfo & ~kSupportedCatalogInfo))
     return paramErr;
-  std::lock_guard<std::mutex> lock(FilesLock());
+  std::lock_guard<FilesMutex> lock(FilesLock());
   OpaqueFSIterator &it = *iterator;
   const Listing &listing = it.listing;
   ItemCount count = 0;
@@ -260,12 +313,18 @@ OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCo
       it.cursor = next;
       continue;
     }
-    NameBuffer name;
-    name.Set(entry.name);
+    // The kernel zero-terminates each name inside its record, so the
+    // listing's bytes serve as the C string; a record without the zero is
+    // copied.
+    NameBuffer buffer;
     ItemAt item;
     item.dirfd = it.fd;
-    item.name = name.c_str();
-    item.nameSize = name.size;
+    item.name = entry.name.data();
+    if (it.cursor + kRecordHeader + entry.name.size() >= next) {
+      buffer.Set(entry.name);
+      item.name = buffer.c_str();
+    }
+    item.nameSize = entry.name.size();
     item.folder = it.node;
     item.hint = listing.HintFor(entry);
     const OSErr err = vp::Edge<OSErr>(memFullErr, [&]() -> OSErr {

@@ -14,7 +14,10 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/futex.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <vantlow/files_testing.h>
 
@@ -50,18 +53,20 @@ void StoreU32(UInt8 *p, std::uint32_t v) noexcept {
   p[3] = static_cast<UInt8>(v >> 24);
 }
 
+// Every reference is decoded on every File Manager call, so these checks
+// compare whole blocks rather than walk byte by byte.
+constexpr UInt8 kZeroBlock[kInlineCapacity] = {};
+
 bool AllZero(const UInt8 *p, std::size_t n) noexcept {
-  for (std::size_t i = 0; i < n; ++i)
-    if (p[i]) return false;
-  return true;
+  return n == 0 || std::memcmp(p, kZeroBlock, n) == 0;
 }
 
 // A name that can stand in a folder: not empty, not "." or "..", no "/" or NUL.
 bool ValidName(std::string_view name) noexcept {
-  if (name.empty() || name.size() > kMaxNameBytes || name == "." || name == "..") return false;
-  for (char c : name)
-    if (c == '/' || c == '\0') return false;
-  return true;
+  if (name.empty() || name.size() > kMaxNameBytes) return false;
+  if (name[0] == '.' && (name.size() == 1 || (name.size() == 2 && name[1] == '.'))) return false;
+  return !std::memchr(name.data(), '/', name.size()) &&
+         !std::memchr(name.data(), '\0', name.size());
 }
 
 std::uint64_t HashName(std::uint32_t folder, std::string_view name) noexcept {
@@ -167,13 +172,22 @@ struct Table {
   long capacity = 128;
 };
 
-std::mutex gLock;
+// The futex calls take the lock word as a plain int.
+static_assert(sizeof(std::atomic<int>) == sizeof(int) && std::atomic<int>::is_always_lock_free);
+FilesMutex gLock;
 
-// Never destroyed: references may be used until the process ends.
+// Never destroyed: references may be used until the process ends. Built at
+// compile time (every member starts empty), so reaching it costs no guard
+// check on each call.
+union TableHolder {
+  Table table;
+  constexpr TableHolder() : table() {}
+  ~TableHolder() {}
+};
+constinit TableHolder gTable;
+
 Table &T() noexcept {
-  alignas(Table) static unsigned char storage[sizeof(Table)];
-  static Table *table = ::new (storage) Table();
-  return *table;
+  return gTable.table;
 }
 
 Node &N(std::uint32_t id) noexcept {
@@ -430,8 +444,24 @@ OSErr ErrnoToOSErr(int err) noexcept {
   }
 }
 
-std::mutex &FilesLock() noexcept {
+FilesMutex &FilesLock() noexcept {
   return gLock;
+}
+
+// The contended path (after the futex-based mutex of Drepper's "Futexes
+// Are Tricky"): mark the lock as wanted by waiters, then sleep while it
+// stays so; whoever gives it back wakes one sleeper.
+void FilesMutex::LockContended() noexcept {
+  int state = state_.exchange(kHeldWithWaiters, std::memory_order_acquire);
+  while (state != kFree) {
+    syscall(SYS_futex, reinterpret_cast<int *>(&state_), FUTEX_WAIT_PRIVATE, kHeldWithWaiters,
+            nullptr, nullptr, 0);
+    state = state_.exchange(kHeldWithWaiters, std::memory_order_acquire);
+  }
+}
+
+void FilesMutex::WakeOne() noexcept {
+  syscall(SYS_futex, reinterpret_cast<int *>(&state_), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
 
 Kind KindFromDirentType(unsigned char dtype) noexcept {
@@ -464,8 +494,10 @@ bool NameBuffer::Set(std::string_view name) noexcept {
   return true;
 }
 
-OSErr DecodeRef(const FSRef *ref, RefView *out) noexcept {
-  if (!ref) return paramErr;
+namespace {
+
+// Decodes a reference, checking every byte.
+OSErr DecodeChecked(const FSRef *ref, RefView *out) noexcept {
   const UInt8 *b = ref->hidden;
   if (b[4] != kMagic) return paramErr;
   Table &t = T();
@@ -474,11 +506,13 @@ OSErr DecodeRef(const FSRef *ref, RefView *out) noexcept {
   out->node = node;
   out->hint = b[6];
   out->isRoot = false;
+  out->cname = nullptr;
   switch (b[5]) {
   case kFormRoot:
     if (node != t.root || b[7] != 0 || !AllZero(b + kHeaderSize, kInlineCapacity)) return paramErr;
     out->isRoot = true;
     out->name = "/";
+    out->cname = "/";
     return noErr;
   case kFormInline: {
     const std::size_t length = b[7];
@@ -486,6 +520,8 @@ OSErr DecodeRef(const FSRef *ref, RefView *out) noexcept {
         !AllZero(b + kHeaderSize + length, kInlineCapacity - length))
       return paramErr;
     out->name = std::string_view(reinterpret_cast<const char *>(b + kHeaderSize), length);
+    // The zero padding after a shorter name terminates it in place.
+    out->cname = length < kInlineCapacity ? out->name.data() : nullptr;
     return ValidName(out->name) ? noErr : paramErr;
   }
   case kFormSpilled: {
@@ -494,11 +530,54 @@ OSErr DecodeRef(const FSRef *ref, RefView *out) noexcept {
         !AllZero(b + kHeaderSize + 4, kInlineCapacity - 4))
       return paramErr;
     out->name = S(id).name;
+    out->cname = S(id).name.c_str();
     return noErr;
   }
   default:
     return paramErr;
   }
+}
+
+// Decodes a reference that decoded well before: its bytes need no checks.
+void DecodeKnownGood(const FSRef *ref, RefView *out) noexcept {
+  const UInt8 *b = ref->hidden;
+  out->node = LoadU32(b);
+  out->hint = b[6];
+  out->isRoot = b[5] == kFormRoot;
+  if (out->isRoot) {
+    out->name = "/";
+    out->cname = "/";
+  } else if (b[5] == kFormInline) {
+    out->name = std::string_view(reinterpret_cast<const char *>(b + kHeaderSize), b[7]);
+    out->cname = b[7] < kInlineCapacity ? out->name.data() : nullptr;
+  } else {
+    const Spill &spill = S(LoadU32(b + kHeaderSize));
+    out->name = spill.name;
+    out->cname = spill.name.c_str();
+  }
+}
+
+// The last reference that decoded well. Node and spilled-name ids are never
+// reused or taken back, so bytes that decoded well once decode the same way
+// for the life of the process; a walk asks about each item several times in
+// a row, and the repeated asks skip the checks. Guarded by the lock.
+FSRef gLastGood;
+bool gHaveLastGood = false;
+
+} // namespace
+
+OSErr DecodeRef(const FSRef *ref, RefView *out) noexcept {
+  if (!ref) return paramErr;
+  if (gHaveLastGood && std::memcmp(ref, &gLastGood, sizeof(FSRef)) == 0) {
+    DecodeKnownGood(ref, out);
+    return noErr;
+  }
+  const OSErr err = DecodeChecked(ref, out);
+  if (err == noErr) {
+    std::memcpy(&gLastGood, ref, sizeof(FSRef));
+    gHaveLastGood = true;
+  }
+  return err;
 }
 
 void EncodeRef(std::uint32_t node, std::string_view name, std::uint8_t hint, FSRef *out) {
@@ -696,12 +775,12 @@ OSErr FragmentSize(dev_t dev, int fd, std::uint64_t *out) {
 }
 
 OSErr PathMakeRef(std::string_view path, FSRef *ref, bool *isDirectory) noexcept {
-  std::lock_guard<std::mutex> lock(gLock);
+  std::lock_guard<FilesMutex> lock(gLock);
   return Edge<OSErr>(memFullErr, [&] { return ResolvePath(path, ref, isDirectory); });
 }
 
 OSErr RefMakePath(const FSRef *ref, String8 *out) {
-  std::lock_guard<std::mutex> lock(gLock);
+  std::lock_guard<FilesMutex> lock(gLock);
   RefView view;
   if (OSErr err = DecodeRef(ref, &view)) return err;
   out->clear();
@@ -744,7 +823,7 @@ OSStatus FSPathMakeRef(const UInt8 *path, FSRef *ref, Boolean *isDirectory) noex
 }
 
 OSErr FSCompareFSRefs(const FSRef *ref1, const FSRef *ref2) noexcept {
-  std::lock_guard<std::mutex> lock(FilesLock());
+  std::lock_guard<FilesMutex> lock(FilesLock());
   RefView a, b;
   if (DecodeRef(ref1, &a) != noErr || DecodeRef(ref2, &b) != noErr) return paramErr;
   const bool same = a.isRoot == b.isRoot && a.node == b.node && a.name == b.name;
@@ -752,22 +831,22 @@ OSErr FSCompareFSRefs(const FSRef *ref1, const FSRef *ref2) noexcept {
 }
 
 long VPFilesNodeCount(void) noexcept {
-  std::lock_guard<std::mutex> lock(FilesLock());
+  std::lock_guard<FilesMutex> lock(FilesLock());
   return static_cast<long>(T().nodes.size());
 }
 
 long VPFilesSpilledNameCount(void) noexcept {
-  std::lock_guard<std::mutex> lock(FilesLock());
+  std::lock_guard<FilesMutex> lock(FilesLock());
   return static_cast<long>(T().spills.size());
 }
 
 long VPFilesOpenDescriptorCount(void) noexcept {
-  std::lock_guard<std::mutex> lock(FilesLock());
+  std::lock_guard<FilesMutex> lock(FilesLock());
   return T().cached;
 }
 
 long VPFilesSetDescriptorCapacity(long capacity) noexcept {
-  std::lock_guard<std::mutex> lock(FilesLock());
+  std::lock_guard<FilesMutex> lock(FilesLock());
   Table &t = T();
   const long old = t.capacity;
   t.capacity = capacity < 2 ? 2 : capacity;
@@ -776,7 +855,7 @@ long VPFilesSetDescriptorCapacity(long capacity) noexcept {
 }
 
 void VPFilesDropDescriptors(void) noexcept {
-  std::lock_guard<std::mutex> lock(FilesLock());
+  std::lock_guard<FilesMutex> lock(FilesLock());
   Table &t = T();
   while (t.lru)
     CloseCached(t.lru);

@@ -15,6 +15,7 @@
 // or returns node ids or descriptors expects it to be held by the caller.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -35,7 +36,31 @@ namespace vp::files {
 // bdNamErr, ENOMEM -> memFullErr, anything else -> ioErr.
 OSErr ErrnoToOSErr(int err) noexcept;
 
-std::mutex &FilesLock() noexcept;
+// The File Manager's lock. Every call about an item takes it, several
+// times per entry of a folder walk, so taking and giving it back while no
+// other thread holds it is one atomic instruction each, inline; a thread
+// that finds it held sleeps in the kernel (futex) until it is given back.
+// Not recursive. Used through std::lock_guard<FilesMutex>.
+class FilesMutex {
+public:
+  void lock() noexcept {
+    int expected = kFree;
+    if (!state_.compare_exchange_strong(expected, kHeld, std::memory_order_acquire,
+                                        std::memory_order_relaxed))
+      LockContended();
+  }
+  void unlock() noexcept {
+    if (state_.exchange(kFree, std::memory_order_release) == kHeldWithWaiters) WakeOne();
+  }
+
+private:
+  static constexpr int kFree = 0, kHeld = 1, kHeldWithWaiters = 2;
+  void LockContended() noexcept;
+  void WakeOne() noexcept;
+  std::atomic<int> state_{kFree};
+};
+
+FilesMutex &FilesLock() noexcept;
 
 // ---- What a reference knows about its item ----
 
@@ -70,6 +95,10 @@ struct RefView {
   bool isRoot = false;    // names the root folder "/"
   std::uint8_t hint = 0;
   std::string_view name; // "/" for the root
+  // The name zero-terminated where the reference (or the spilled name
+  // table) already holds it so, which is every name but an inline one that
+  // fills all 72 bytes; null otherwise (see ItemName).
+  const char *cname = nullptr;
 };
 
 // paramErr unless ref is a reference this process made.
@@ -89,6 +118,14 @@ struct NameBuffer {
   bool Set(std::string_view name) noexcept;
   const char *c_str() const noexcept { return text; }
 };
+
+// The decoded name as a C string for the *at calls: in place when the
+// reference holds it zero-terminated, else copied into buffer. Null when
+// the name cannot be one on disk.
+inline const char *ItemName(const RefView &view, NameBuffer *buffer) noexcept {
+  if (view.cname) return view.cname;
+  return buffer->Set(view.name) ? buffer->c_str() : nullptr;
+}
 
 // Makes a reference to the item at a POSIX path (relative paths start at
 // the current folder). Takes the lock.
@@ -217,7 +254,7 @@ public:
 
 private:
   bool Contains(std::string_view name, bool regularOnly) const noexcept;
-  void BuildIndex();
+  void BuildIndex(std::size_t entries);
 
   char *buffer_ = nullptr;
   std::size_t used_ = 0;
@@ -226,6 +263,12 @@ private:
   std::size_t sidecars_ = 0;
   std::uint32_t *index_ = nullptr; // entry offsets + 1, open addressing; only with sidecars
   std::size_t indexSize_ = 0;
+  bool indexInBuffer_ = false; // index_ lies in the buffer's unused tail, not a block of its own
+  // One bit per hash of the partner name "x" of each "._x" that may be a
+  // sidecar: most entries of a folder with sidecars have none, and a clear
+  // bit says so without building the sidecar's name and looking it up.
+  static constexpr std::size_t kFilterBits = 1024;
+  std::uint64_t partnerFilter_[kFilterBits / 64] = {};
 };
 
 // ---- Launch Services ----

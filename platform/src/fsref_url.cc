@@ -20,7 +20,7 @@ CFURLRef CFURLCreateFromFSRef(CFAllocatorRef, const FSRef *fsRef) noexcept {
     vp::String8 path;
     bool folder = false;
     {
-      std::lock_guard<std::mutex> lock(FilesLock());
+      std::lock_guard<FilesMutex> lock(FilesLock());
       RefView view;
       if (DecodeRef(fsRef, &view) != noErr) return nullptr;
       folder = view.isRoot || HintKind(view.hint) == kKindFolder;

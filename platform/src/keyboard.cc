@@ -21,6 +21,9 @@ static_assert(std::atomic<bool>::is_always_lock_free, "the cancel latch must be 
 std::atomic<UInt8> gTestKeys[kKeyCount / 8];
 static_assert(std::atomic<UInt8>::is_always_lock_free, "the test key map must be lock-free");
 
+// The host's key reader, consulted by GetKeys (null: none).
+std::atomic<VPKeyStateProvider> gKeyStateProvider{nullptr};
+
 void SetBit(UInt8 *bytes, unsigned key) noexcept {
   bytes[key / 8] = static_cast<UInt8>(bytes[key / 8] | (1u << (key % 8)));
 }
@@ -34,6 +37,10 @@ void GetKeys(KeyMap theKeys) noexcept {
   KeyMapByteArray bytes;
   for (unsigned i = 0; i < sizeof bytes; ++i)
     bytes[i] = gTestKeys[i].load(std::memory_order_relaxed);
+  // A cancel key the host sees held is latched, so that a poll that comes
+  // after the key was let go still sees the cancel.
+  if (VPKeyStateProvider provider = gKeyStateProvider.load(std::memory_order_acquire))
+    if (provider()) gCancelLatch.store(true, std::memory_order_release);
   if (gCancelLatch.load(std::memory_order_acquire)) SetBit(bytes, kEscapeKey);
   std::memcpy(theKeys, bytes, sizeof bytes);
 }
@@ -48,6 +55,10 @@ void VPCancelLatchClear(void) noexcept {
 
 Boolean VPCancelLatchIsSet(void) noexcept {
   return gCancelLatch.load(std::memory_order_acquire) ? TRUE : FALSE;
+}
+
+void VPKeyStateSetProvider(VPKeyStateProvider provider) noexcept {
+  gKeyStateProvider.store(provider, std::memory_order_release);
 }
 
 void VPTestSetKeyMap(const KeyMapByteArray keys) noexcept {

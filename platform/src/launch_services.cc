@@ -17,9 +17,12 @@
 #include <sys/stat.h>
 
 #include <Carbon/LaunchServices.h>
+#include <CoreFoundation/CFCollections.h>
 #include <CoreFoundation/CFString.h>
+#include <vantlow/files_testing.h>
 
 #include "fsref.h"
+#include "object.h"
 #include "syscalls.h"
 
 namespace vp::files {
@@ -193,14 +196,15 @@ extern "C" OSStatus LSCopyItemInfoForRef(const FSRef *inItemRef, LSRequestedInfo
   if (!outItemInfo) return paramErr;
   std::memset(outItemInfo, 0, sizeof *outItemInfo);
   if (!inItemRef) return paramErr;
-  std::lock_guard<std::mutex> lock(FilesLock());
+  std::lock_guard<FilesMutex> lock(FilesLock());
   LSItemInfoRecord info{};
   const OSStatus status = vp::Edge<OSStatus>(memFullErr, [&]() -> OSStatus {
     RefView view;
     if (OSErr err = DecodeRef(inItemRef, &view)) return err;
     if (!NodeAlive(view.node)) return fnfErr;
-    NameBuffer name;
-    if (!name.Set(view.name)) return paramErr;
+    NameBuffer buffer;
+    const char *name = ItemName(view, &buffer);
+    if (!name) return paramErr;
     Kind kind = view.isRoot ? kKindFolder : HintKind(view.hint);
     int dirfd = view.isRoot ? AT_FDCWD : -1;
     if (!view.isRoot && (kind == kKindUnknown || kind == kKindFolder)) {
@@ -208,7 +212,7 @@ extern "C" OSStatus LSCopyItemInfoForRef(const FSRef *inItemRef, LSRequestedInfo
     }
     if (kind == kKindUnknown) {
       struct stat st;
-      if (vp::sys::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) != 0)
+      if (vp::sys::fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) != 0)
         return ErrnoToOSErr(errno);
       kind = KindFromMode(st.st_mode);
     }
@@ -218,7 +222,7 @@ extern "C" OSStatus LSCopyItemInfoForRef(const FSRef *inItemRef, LSRequestedInfo
       info.flags |= kLSItemInfoIsContainer;
       bool volume = view.isRoot;
       if (!volume) {
-        if (OSErr err = IsMountRoot(dirfd, name.c_str(), view.node, &volume)) return err;
+        if (OSErr err = IsMountRoot(dirfd, name, view.node, &volume)) return err;
       }
       if (volume) info.flags |= kLSItemInfoIsVolume;
     }
@@ -245,4 +249,33 @@ extern "C" OSStatus LSCopyItemInfoForRef(const FSRef *inItemRef, LSRequestedInfo
   else if (info.extension)
     CFRelease(info.extension);
   return status;
+}
+
+extern "C" CFSetRef VPHiddenNamesCreateFromDataForTesting(const UInt8 *bytes,
+                                                          CFIndex length) noexcept {
+  if (length < 0 || (!bytes && length != 0)) return nullptr;
+  return vp::Edge<CFSetRef>(nullptr, [&]() -> CFSetRef {
+    // What ReadHiddenFile would have read of a file of these bytes.
+    const bool cut = static_cast<std::size_t>(length) > kHiddenFileLimit;
+    const std::string_view text(reinterpret_cast<const char *>(bytes),
+                                cut ? kHiddenFileLimit : static_cast<std::size_t>(length));
+    struct Owned {
+      HiddenNames *names;
+      ~Owned() { vp::Delete(names); }
+    } parsed{ParseHiddenFile(text, cut)};
+    vp::Ref<> set(CFSetCreateMutable(nullptr, 0, &kCFTypeSetCallBacks));
+    if (!set) throw std::bad_alloc();
+    auto mutableSet = static_cast<CFMutableSetRef>(const_cast<void *>(set.get()));
+    for (std::size_t i = 0; i < parsed.names->names.size(); ++i) {
+      const std::string_view name = parsed.names->At(i);
+      if (!parsed.names->Contains(name)) continue;
+      vp::Ref<> text16(
+          VPStringCreateWithFileSystemBytes(nullptr, reinterpret_cast<const UInt8 *>(name.data()),
+                                            static_cast<CFIndex>(name.size())));
+      if (!text16) throw std::bad_alloc();
+      CFSetAddValue(mutableSet, text16.get());
+      if (!CFSetContainsValue(mutableSet, text16.get())) throw std::bad_alloc();
+    }
+    return static_cast<CFSetRef>(set.release());
+  });
 }

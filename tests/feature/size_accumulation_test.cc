@@ -449,6 +449,55 @@ const WalkCase kWalkCases[] = {
      {"a"},
      {},
      {}},
+    // Items that went away between the listing and their turn (the tree is
+    // live): a file gone is not counted, a folder gone or turned into a
+    // file stays counted as the folder listed but is not entered; either
+    // way the rest of the walk goes on and the result is noErr.
+    {"FileGoneSinceTheListingIsSkipped",
+     [](const TempDir &t) {
+       t.MakeFile("a", "aaaa");
+       t.MakeFile("d/gone", "gone");
+       t.MakeFile("d/kept", "kk");
+       t.MakeFile("e/after", "e");
+     },
+     {"a", "d", "e"},
+     -1,
+     FailCalls("fstatat", ENOENT, "gone"),
+     noErr,
+     {3, 2, 0, 0, 0},
+     {"a", "d/kept", "e/after"},
+     {},
+     {}},
+    {"FolderGoneSinceTheListingIsNotEntered",
+     [](const TempDir &t) {
+       t.MakeFile("a", "aaaa");
+       t.MakeFile("d/sub/x", "x");
+       t.MakeFile("d/y", "yy");
+       t.MakeFile("e/after", "e");
+     },
+     {"a", "d", "e"},
+     -1,
+     FailCalls("openat", ENOENT, "sub"),
+     noErr,
+     {3, 3, 0, 0, 0},
+     {"a", "d/y", "e/after"},
+     {},
+     {}},
+    {"FolderTurnedIntoAFileIsNotEntered",
+     [](const TempDir &t) {
+       t.MakeFile("a", "aaaa");
+       t.MakeFile("d/sub/x", "x");
+       t.MakeFile("d/y", "yy");
+       t.MakeFile("e/after", "e");
+     },
+     {"a", "d", "e"},
+     -1,
+     FailCalls("openat", ENOTDIR, "sub"),
+     noErr,
+     {3, 3, 0, 0, 0},
+     {"a", "d/y", "e/after"},
+     {},
+     {}},
 };
 struct RowNamer {
   template <class Row> std::string operator()(const ::testing::TestParamInfo<Row> &row) const {

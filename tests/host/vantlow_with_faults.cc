@@ -6,6 +6,8 @@
 //                                                      nth on (of those whose
 //                                                      name ends with suffix)
 //                                                      fails with EIO
+//   VANTLOW_TEST_SYSCALL_ERRNO=<number>                the errno of those
+//                                                      failures instead of EIO
 // It lets a test cancel a calculation that would otherwise be over before a
 // key could arrive, and see a plug-in call fail. It is never installed.
 #include <cerrno>
@@ -47,9 +49,19 @@ int main(int argc, char **argv) {
       return 99;
     }
   }
+  int error = EIO;
+  if (const char *text = std::getenv("VANTLOW_TEST_SYSCALL_ERRNO")) {
+    char *end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (!end || end == text || *end != '\0' || value <= 0 || value > 4095) {
+      std::fprintf(stderr, "bad VANTLOW_TEST_SYSCALL_ERRNO '%s'\n", text);
+      return 99;
+    }
+    error = static_cast<int>(value);
+  }
   if (const char *fail = std::getenv("VANTLOW_TEST_SYSCALL_FAIL")) {
     if (!Split(fail, &entry, &number, &suffix) ||
-        !VPSyscallFail(entry.c_str(), number, EIO, true,
+        !VPSyscallFail(entry.c_str(), number, error, true,
                        suffix.empty() ? nullptr : suffix.c_str())) {
       std::fprintf(stderr, "bad VANTLOW_TEST_SYSCALL_FAIL '%s'\n", fail);
       return 99;

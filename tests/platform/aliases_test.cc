@@ -396,6 +396,29 @@ TEST_F(AliasTest, FSRefDescriptorBecomesAnAlias) {
   EXPECT_EQ(errAECoercionFail, AECoercePtr(typeFSRef, &ref, sizeof ref - 1, typeAlias, &alias));
 }
 
+// A reference this process never made (descriptor data from anywhere) is
+// refused at once, before any memory is asked for: not after growing path
+// buffers towards the largest record, and never reported as a lack of memory.
+TEST_F(AliasTest, MalformedFSRefIsRefusedAtOnce) {
+  FSRef bogus;
+  std::memset(&bogus, 0, sizeof bogus);
+  AEDesc ref;
+  ASSERT_EQ(noErr, AECreateDesc(typeFSRef, &bogus, sizeof bogus, &ref));
+  VPFaultArm(1, true);
+  AEDesc alias;
+  const OSErr coerced = AECoerceDesc(&ref, typeAlias, &alias);
+  AliasHandle handle = nullptr;
+  const OSErr made = FSNewAlias(nullptr, &bogus, &handle);
+  const long failed = VPFaultFailedCount();
+  VPFaultDisarm();
+  EXPECT_EQ(errAECoercionFail, coerced);
+  EXPECT_EQ(static_cast<DescType>(typeNull), alias.descriptorType);
+  EXPECT_EQ(paramErr, made);
+  EXPECT_EQ(nullptr, handle);
+  EXPECT_EQ(0, failed) << "memory was asked for";
+  AEDisposeDesc(&ref);
+}
+
 TEST_F(AliasTest, MakingAndResolvingUnderAllocationFailures) {
   const std::string path = tmp_.MakeFile("folder/item");
   // Folders are interned once per process: meet them before counting blocks.

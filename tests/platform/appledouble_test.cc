@@ -112,6 +112,12 @@ TEST_P(Sidecar, ForkSizesComeFromTheResourceEntryOnly) {
     EXPECT_EQ(info.rsrcPhysicalSize, physical);
     EXPECT_EQ(info.dataLogicalSize, 4u);
   }
+  // The reader on bytes in memory (the one fuzzed) gives the same length.
+  UInt64 length = 0;
+  const Boolean found =
+      VPAppleDoubleParseForTesting(reinterpret_cast<const UInt8 *>(c.bytes.data()),
+                                   static_cast<CFIndex>(c.bytes.size()), &length);
+  EXPECT_EQ(found ? length : 0, c.fork);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, Sidecar, ::testing::ValuesIn(SidecarCases()),

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <dirent.h>
 #include <set>
 
@@ -83,6 +84,38 @@ TEST_F(FilesTest, PartneredAppleDoubleFilesAreNotItems) {
   // "._gone" have no partner, "._" names none, and a folder is never a sidecar.
   EXPECT_EQ(names, (std::vector<std::string>{"._", "._folder_named_like_one", "._gone", "._orphan",
                                              "a", "dir", "folder_named_like_one"}));
+}
+
+TEST_F(FilesTest, ListingsOneAfterAnotherNeverMix) {
+  // Listings of very different sizes in turn, as a walk makes them: a folder
+  // of two thousand short names (whose buffer and sidecar index are large)
+  // and small ones, each with a partnered and an orphan sidecar.
+  std::vector<std::string> big = {"a", "._q"};
+  for (int i = 0; i < 2044; ++i) {
+    char name[8];
+    std::snprintf(name, sizeof name, "%04x", i);
+    big.push_back(name);
+  }
+  for (const std::string &name : big)
+    dir_.MakeFile("big/" + name, "");
+  dir_.MakeFile("big/._a", "");
+  for (const char *name : {"b", "._b", "._orphan", "c"})
+    dir_.MakeFile(std::string("small/") + name, "");
+  dir_.MakeDir("empty");
+  std::sort(big.begin(), big.end());
+  const std::vector<std::string> small = {"._orphan", "b", "c"};
+
+  struct Step {
+    const char *folder;
+    const std::vector<std::string> *expected;
+  };
+  const std::vector<std::string> none;
+  for (const Step &step : {Step{"big", &big}, Step{"small", &small}, Step{"empty", &none},
+                           Step{"big", &big}, Step{"small", &small}}) {
+    std::vector<std::string> names = Names(List(RefFor(P(step.folder)), kFSCatInfoNone));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, *step.expected) << step.folder;
+  }
 }
 
 TEST_F(FilesTest, BulkInformationMatchesTheSingleCall) {

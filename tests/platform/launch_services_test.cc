@@ -134,6 +134,18 @@ TEST_P(HiddenFile, HidesExactlyTheNamesItLists) {
     EXPECT_EQ((info.flags & kLSItemInfoIsInvisible) != 0, expected) << name;
     EXPECT_EQ(Invisible(path), expected) << name;
   }
+  // The reader on bytes in memory (the one fuzzed) finds exactly these names.
+  CFSetRef names = VPHiddenNamesCreateFromDataForTesting(
+      reinterpret_cast<const UInt8 *>(c.contents.data()), static_cast<CFIndex>(c.contents.size()));
+  ASSERT_NE(names, nullptr);
+  EXPECT_EQ(CFSetGetCount(names), static_cast<CFIndex>(c.hidden.size()));
+  for (const std::string &name : c.hidden) {
+    CFStringRef text = VPStringCreateWithFileSystemBytes(
+        nullptr, reinterpret_cast<const UInt8 *>(name.data()), static_cast<CFIndex>(name.size()));
+    EXPECT_TRUE(CFSetContainsValue(names, text)) << name;
+    CFRelease(text);
+  }
+  CFRelease(names);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rules, HiddenFile, ::testing::ValuesIn(HiddenCases()),

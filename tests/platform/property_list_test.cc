@@ -734,7 +734,9 @@ TEST(PropertyListSweep, WritingEndsInTheTextOrAnOutOfMemoryFailure) {
         if (error) CFRelease(error);
       },
       false);
-  EXPECT_GT(runs, 5);
+  // The write allocates at several points (the text, its pieces, the data
+  // that holds the result), and each was made to fail once.
+  EXPECT_GE(runs, 5);
 }
 
 } // namespace

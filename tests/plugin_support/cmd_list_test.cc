@@ -335,7 +335,9 @@ TEST_F(CmdListTest, DeferredSubmenuWithoutIdentifierIsRefused) {
   ListHolder parent;
   ASSERT_EQ(MyCMCmdListCreate(nullptr, &parent.list, instance_), noErr);
   ASSERT_NE(MyCMCmdListGetMenuIdentifier(parent.list), nullptr);
-  EXPECT_EQ(MyCMCmdListAddSubmenuItem(parent.list, CFSTR("Sub"), sub.list, 0, nullptr), paramErr);
+  // 'NilP': the object the deferred submenu needs could not be had.
+  EXPECT_EQ(MyCMCmdListAddSubmenuItem(parent.list, CFSTR("Sub"), sub.list, 0, nullptr),
+            kMyNilPointerErr);
   EXPECT_EQ(MyCMCmdListCountItems(parent.list), 0);
 }
 

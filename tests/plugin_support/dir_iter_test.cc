@@ -331,6 +331,87 @@ TEST_F(DirIterTest, AnswersAreFetchedOncePerVisitAndAfreshAfterReset) {
   EXPECT_GT(VPSyscallCount("statx") + VPSyscallCount("fstatat"), volume);
 }
 
+// ---- Entering the current item ----
+
+struct EnterCase {
+  const char *name;
+  const char *item;   // the parent's item to stand on: the folder "sub" or "file"
+  bool parentAsked;   // the parent fetched the item's flags and access byte first
+  bool denyAfterward; // from then on, asking the item's access fails with EACCES
+  OSStatus status;
+  bool asksAccess; // the constructor asked for the access byte itself
+};
+
+void PrintTo(const EnterCase &row, std::ostream *os) {
+  *os << row.name;
+}
+
+class EnterCurrent : public TreeTest, public ::testing::WithParamInterface<EnterCase> {};
+
+TEST_P(EnterCurrent, UsesWhatTheParentFetchedAndAsksTheRest) {
+  const EnterCase &c = GetParam();
+  dir_.MakeFile("top/sub/a", "x");
+  dir_.MakeFile("top/sub/b", "y");
+  dir_.MakeFile("top/file", "z");
+  IterHolder parent;
+  const FSRef top = RefFor(P("top"));
+  ASSERT_EQ(MyFSDirIterCreate(&top, &parent.iter), noErr);
+  const FSRef *item = nullptr;
+  while ((item = MyFSDirIterNext(parent.iter)) && PathOf(item) != P(std::string("top/") + c.item)) {
+  }
+  ASSERT_NE(item, nullptr);
+  if (c.parentAsked) {
+    EXPECT_FALSE(MyFSDirIterIsInvisible(parent.iter));
+    EXPECT_NE(MyFSDirIterGetUserAccessPerm(parent.iter), 0);
+  }
+  if (c.denyAfterward) {
+    ASSERT_TRUE(VPSyscallFail("faccessat", 1, EACCES, true, c.item));
+  }
+  const long access = VPSyscallCount("faccessat");
+  MyFSDirIter *made = NotNull();
+  EXPECT_EQ(MyFSDirIterCreateForCurrentItem(parent.iter, &made), c.status);
+  EXPECT_EQ(VPSyscallCount("faccessat") > access, c.asksAccess);
+  VPSyscallReset();
+  IterHolder child{made};
+  if (c.status != noErr) {
+    EXPECT_EQ(made, nullptr);
+    return;
+  }
+  IterHolder plain;
+  ASSERT_EQ(MyFSDirIterCreate(item, &plain.iter), noErr);
+  const std::vector<std::string> listed = Walk(child.iter);
+  EXPECT_EQ(listed, Walk(plain.iter));
+  EXPECT_EQ(listed.size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Items, EnterCurrent,
+    ::testing::ValuesIn(std::vector<EnterCase>{
+        {"FolderWithTheParentsAnswers", "sub", true, true, noErr, false},
+        {"FolderWithoutThem", "sub", false, false, noErr, true},
+        {"FolderDeniedWhenItAsksItself", "sub", false, true, afpAccessDenied, true},
+        {"FileIsNoFolder", "file", true, false, paramErr, false},
+        {"UnaskedFileIsNoFolder", "file", false, false, paramErr, false},
+    }),
+    [](const ::testing::TestParamInfo<EnterCase> &row) { return std::string(row.param.name); });
+
+TEST_F(DirIterTest, EnteringWithoutACurrentItemIsRefused) {
+  dir_.MakeDir("top/sub");
+  IterHolder parent;
+  const FSRef top = RefFor(P("top"));
+  ASSERT_EQ(MyFSDirIterCreate(&top, &parent.iter), noErr);
+  MyFSDirIter *made = NotNull();
+  EXPECT_EQ(MyFSDirIterCreateForCurrentItem(parent.iter, &made), paramErr) << "before the first";
+  EXPECT_EQ(made, nullptr);
+  while (MyFSDirIterNext(parent.iter)) {
+  }
+  made = NotNull();
+  EXPECT_EQ(MyFSDirIterCreateForCurrentItem(parent.iter, &made), paramErr) << "exhausted";
+  EXPECT_EQ(made, nullptr);
+  EXPECT_EQ(MyFSDirIterCreateForCurrentItem(nullptr, &made), paramErr);
+  EXPECT_EQ(MyFSDirIterCreateForCurrentItem(parent.iter, nullptr), paramErr);
+}
+
 TEST_F(DirIterTest, FailedAccessReadIsTriedAgain) {
   dir_.MakeFile("f/vanishing", "x");
   IterHolder h;

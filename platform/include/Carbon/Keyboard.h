@@ -31,6 +31,15 @@ VP_EXPORT void VPCancelLatchSet(void) VP_NOEXCEPT;
 VP_EXPORT void VPCancelLatchClear(void) VP_NOEXCEPT;
 VP_EXPORT Boolean VPCancelLatchIsSet(void) VP_NOEXCEPT;
 
+/* A host that can read the keyboard itself while a calculation blocks its
+ * event loop (a desktop host asking the display server whether Escape is
+ * down) registers a provider: GetKeys then calls it, on the thread that
+ * calls GetKeys, and when it answers true sets the cancel latch, so the
+ * cancel holds until the host clears the latch even after the key is
+ * released. Null removes the provider. The provider must not call GetKeys. */
+typedef Boolean (*VPKeyStateProvider)(void);
+VP_EXPORT void VPKeyStateSetProvider(VPKeyStateProvider provider) VP_NOEXCEPT;
+
 VP_EXTERN_C_END
 
 #endif

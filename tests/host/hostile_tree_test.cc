@@ -1,0 +1,620 @@
+// Hostile trees end to end: the built `vantlow` command (and its test build
+// whose file-system calls can fail or be slowed) run with --json on
+// temporary trees that fight back: entries that vanish between the listing
+// and the catalog read, a folder replaced by a file in the middle of the
+// walk, symbolic link loops, a tree deeper than PATH_MAX, names with
+// newlines and bytes that are not UTF-8, a FIFO and a device node, a folder
+// of 200,000 entries, broken preference files and hostile ".hidden" files.
+// Every run must finish promptly, exit as documented and print valid UTF-8.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <poll.h>
+#include <regex>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <CoreFoundation/CoreFoundation.h>
+#include <vantlow/platform_testing.h>
+
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+using vantlow_test::TempDir;
+
+const std::string kVantlow = VANTLOW_EXE;
+const std::string kVantlowWithFaults = VANTLOW_WITH_FAULTS_EXE;
+const std::string kIdentifier = "org.vantlow.filesize";
+const std::string kFFFD = "\xEF\xBF\xBD";
+// Every run here ends in a few seconds; only a hang reaches this.
+constexpr auto kHangGuard = std::chrono::seconds(60);
+
+using Environment = std::map<std::string, std::string>;
+
+struct Result {
+  int status = -1; // the exit status; 128 + n after signal n
+  std::string out;
+  std::string err;
+  double seconds = 0;
+};
+
+class ExecArgs {
+public:
+  ExecArgs(const std::string &exe, const std::vector<std::string> &args, const Environment &env) {
+    args_.push_back(exe);
+    args_.insert(args_.end(), args.begin(), args.end());
+    for (const auto &[name, value] : env)
+      env_.push_back(name + "=" + value);
+    for (std::string &a : args_)
+      argv_.push_back(a.data());
+    argv_.push_back(nullptr);
+    for (std::string &e : env_)
+      envp_.push_back(e.data());
+    envp_.push_back(nullptr);
+  }
+  char **argv() { return argv_.data(); }
+  char **envp() { return envp_.data(); }
+
+private:
+  std::vector<std::string> args_, env_;
+  std::vector<char *> argv_, envp_;
+};
+
+// Runs exe in a new session (no controlling terminal), standard input from
+// /dev/null, and collects both outputs; a run past the guard is killed and
+// reported.
+Result RunProgram(const std::string &exe, const std::vector<std::string> &args,
+                  const Environment &env) {
+  Result result;
+  const auto start = std::chrono::steady_clock::now();
+  int out[2], err[2];
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe failed";
+    return result;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  ExecArgs exec(exe, args, env);
+  pid_t pid = -1;
+  int spawned = posix_spawn(&pid, exe.c_str(), &actions, &attributes, exec.argv(), exec.envp());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  close(out[1]);
+  close(err[1]);
+  if (spawned != 0) {
+    ADD_FAILURE() << "cannot start " << exe << ": " << strerror(spawned);
+    close(out[0]);
+    close(err[0]);
+    return result;
+  }
+  const auto deadline = start + kHangGuard;
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string *sinks[2] = {&result.out, &result.err};
+  int open = 2;
+  while (open > 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << exe << " did not finish";
+      kill(pid, SIGKILL);
+      break;
+    }
+    if (poll(fds, 2, 1000) < 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !fds[i].revents) continue;
+      char buffer[65536];
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(n));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  for (pollfd &p : fds)
+    if (p.fd >= 0) close(p.fd);
+  int wait = 0;
+  waitpid(pid, &wait, 0);
+  if (WIFEXITED(wait)) result.status = WEXITSTATUS(wait);
+  if (WIFSIGNALED(wait)) result.status = 128 + WTERMSIG(wait);
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return result;
+}
+
+// Whether bytes are well-formed UTF-8 (no surrogates, no overlong forms).
+bool IsUtf8(const std::string &s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (len == 0 || i + len > s.size()) return false;
+    unsigned long cp = len == 1 ? c : c & (0x7F >> len);
+    for (size_t k = 1; k < len; ++k) {
+      const auto d = static_cast<unsigned char>(s[i + k]);
+      if ((d & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (d & 0x3F);
+    }
+    static const unsigned long kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += len;
+  }
+  return true;
+}
+
+// A control character other than the line end, or DEL.
+bool HasRawControl(const std::string &s) {
+  for (char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((c < 0x20 && c != '\n') || c == 0x7F) return true;
+  }
+  return false;
+}
+
+// Removes a chain of single folders named "d" of any depth without long
+// paths: the second level is moved up beside the first, which can then go.
+void RemoveChain(const std::string &top) {
+  const std::string first = top + "/d", second = top + "/d/d", moved = top + "/d.next";
+  while (access(first.c_str(), F_OK) == 0) {
+    if (access(second.c_str(), F_OK) == 0) {
+      ASSERT_EQ(rename(second.c_str(), moved.c_str()), 0) << strerror(errno);
+      ASSERT_EQ(rmdir(first.c_str()), 0) << strerror(errno);
+      ASSERT_EQ(rename(moved.c_str(), first.c_str()), 0) << strerror(errno);
+    } else {
+      fs::remove_all(first); // the last level, with its files: a short path
+    }
+  }
+}
+
+class HostileTreeTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    config_ = home_.MakeDir("config");
+    runtime_ = home_.MakeDir("runtime");
+    chmod(runtime_.c_str(), 0700);
+    data_ = home_.MakeDir("data");
+  }
+
+  Environment Env() const {
+    return {{"PATH", "/usr/bin:/bin"},
+            {"HOME", home_.path()},
+            {"XDG_CONFIG_HOME", config_},
+            {"XDG_RUNTIME_DIR", runtime_},
+            {"XDG_DATA_HOME", data_},
+            {"LANG", "C.UTF-8"},
+            {"LANGUAGE", "en"}};
+  }
+
+  std::string PreferencesPath() const { return config_ + "/vantlow/" + kIdentifier + ".plist"; }
+
+  void WritePreferences(const std::string &entries) const {
+    fs::create_directories(config_ + "/vantlow");
+    std::ofstream(PreferencesPath())
+        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>" << entries
+        << "</dict></plist>\n";
+  }
+
+  // No time limit: counts are then exact whatever the machine's speed.
+  void NoLimit() const { WritePreferences("<key>FileSize-LimitTicks</key><integer>-1</integer>"); }
+
+  Result Run(const std::vector<std::string> &args, Environment extra = {},
+             const std::string &exe = kVantlow) const {
+    Environment env = Env();
+    for (auto &[k, v] : extra)
+      env[k] = v;
+    Result r = RunProgram(exe, args, env);
+    EXPECT_LT(r.status, 128) << "the command crashed\n" << r.err;
+    EXPECT_TRUE(IsUtf8(r.out)) << "standard output is not UTF-8";
+    return r;
+  }
+
+  // The parsed --json output (a failure when it is not JSON).
+  static Json Parse(const Result &r) {
+    Json root = Json::parse(r.out, nullptr, false);
+    EXPECT_FALSE(root.is_discarded()) << "not JSON: " << r.out << "\n" << r.err;
+    return root;
+  }
+
+  // The texts of the Sizes submenu by command ID.
+  static std::map<int, std::string> Lines(const Json &root) {
+    std::map<int, std::string> lines;
+    if (!root.is_object() || !root["menu"].is_array() || root["menu"].empty()) {
+      ADD_FAILURE() << "no menu: " << root.dump();
+      return lines;
+    }
+    for (const Json &item : root["menu"].back()["submenu"])
+      if (item.contains("command")) lines[item["command"].get<int>()] = item["text"];
+    return lines;
+  }
+
+  static std::string CountLine(const Result &r) { return Lines(Parse(r))[2000]; }
+
+  TempDir home_, tree_;
+  std::string config_, runtime_, data_;
+};
+
+// ---- Entries that vanish or change during the walk ----
+
+struct VanishCase {
+  const char *name;
+  const char *fail;     // VANTLOW_TEST_SYSCALL_FAIL
+  int error;            // its errno
+  const char *expected; // the count line
+};
+
+void PrintTo(const VanishCase &row, std::ostream *os) {
+  *os << row.name;
+}
+
+class VanishingEntries : public HostileTreeTest,
+                         public ::testing::WithParamInterface<VanishCase> {};
+
+// The listing shows the entry; reading its catalog information or opening
+// it then fails as if it had gone (or been replaced by a file). The walk
+// passes it over and counts the rest; the run ends normally. A file gone is
+// not counted; a folder gone stays counted as the folder that was listed,
+// without its contents.
+TEST_P(VanishingEntries, WalkGoesOnWithoutThem) {
+  const VanishCase &c = GetParam();
+  NoLimit();
+  const std::string sel = tree_.MakeDir("sel");
+  tree_.MakeFile("sel/keep.txt", "kept");
+  tree_.MakeFile("sel/gone.txt", "vanishes");
+  tree_.MakeFile("sel/sub/inner.txt", "inner");
+  tree_.MakeFile("sel/sub/other.txt", "other");
+  Result r = Run({"--json", sel},
+                 {{"VANTLOW_TEST_SYSCALL_FAIL", c.fail},
+                  {"VANTLOW_TEST_SYSCALL_ERRNO", std::to_string(c.error)}},
+                 kVantlowWithFaults);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(CountLine(r), c.expected) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, VanishingEntries,
+                         ::testing::ValuesIn(std::vector<VanishCase>{
+                             {"FileGoneBeforeItsStat", "fstatat=1,gone.txt", ENOENT,
+                              "3 files (0 invisible), 2 folders (0 invisible)"},
+                             {"EveryFileGoneBeforeItsStat", "fstatat=1,.txt", ENOENT,
+                              "0 files (0 invisible), 2 folders (0 invisible)"},
+                             {"FolderGoneBeforeItOpens", "openat=1,sub", ENOENT,
+                              "2 files (0 invisible), 2 folders (0 invisible)"},
+                             {"FolderReplacedByAFileBeforeItOpens", "openat=1,sub", ENOTDIR,
+                              "2 files (0 invisible), 2 folders (0 invisible)"},
+                         }),
+                         [](const ::testing::TestParamInfo<VanishCase> &row) {
+                           return std::string(row.param.name);
+                         });
+
+// A real race: the walk is slowed down while another thread replaces
+// folders by files of the same name. Whatever the walk saw, it ends
+// normally with a menu.
+TEST_F(HostileTreeTest, FoldersReplacedByFilesWhileTheWalkRuns) {
+  NoLimit();
+  const std::string sel = tree_.MakeDir("sel");
+  for (int i = 0; i < 20; ++i)
+    tree_.MakeFile("sel/f" + std::to_string(i) + "/x.txt", "x");
+  std::atomic<bool> done{false};
+  std::thread swapper([&] {
+    for (int i = 0; i < 20 && !done; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(15));
+      const std::string dir = sel + "/f" + std::to_string(i);
+      fs::rename(dir, dir + ".old");
+      std::ofstream(dir) << "now a file";
+    }
+  });
+  Result r =
+      Run({"--json", sel}, {{"VANTLOW_TEST_SYSCALL_DELAY", "fstatat=5000"}}, kVantlowWithFaults);
+  done = true;
+  swapper.join();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(std::regex_match(CountLine(r), std::regex("[0-9]+ files .*folders.*"))) << r.out;
+}
+
+// ---- Links ----
+
+// Links are items of their own, sized by lstat and never followed: loops
+// and links to the parent cannot make the walk go round.
+TEST_F(HostileTreeTest, SymbolicLinkLoopsAreCountedNotFollowed) {
+  NoLimit();
+  const std::string sel = tree_.MakeDir("sel");
+  tree_.MakeFile("sel/real.txt", "real");
+  ASSERT_EQ(symlink("b", (sel + "/a").c_str()), 0);
+  ASSERT_EQ(symlink("a", (sel + "/b").c_str()), 0);
+  ASSERT_EQ(symlink("..", (sel + "/up").c_str()), 0);
+  ASSERT_EQ(symlink(".", (sel + "/self").c_str()), 0);
+  Result r = Run({"--json", sel});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(CountLine(r), "5 files (0 invisible), 1 folders (0 invisible)");
+  // Selected directly, the loop's links are items too.
+  Result direct = Run({"--json", sel + "/a", sel + "/up"});
+  EXPECT_EQ(direct.status, 0) << direct.err;
+  EXPECT_EQ(CountLine(direct), "2 files (0 invisible), 0 folders (0 invisible)");
+}
+
+// ---- Depth ----
+
+// 5,000 levels below the selection, far beyond PATH_MAX. The walk keeps its
+// levels on a heap stack and reaches folders through a bounded cache of
+// descriptors (each opened relative to its parent), so there is no depth
+// limit short of memory: every level is counted.
+TEST_F(HostileTreeTest, TreeDeeperThanPathMax) {
+  NoLimit();
+  const std::string sel = tree_.MakeDir("sel");
+  constexpr int kDepth = 5000;
+  int fd = open(sel.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  for (int i = 0; i < kDepth; ++i) {
+    ASSERT_EQ(mkdirat(fd, "d", 0755), 0) << i;
+    int next = openat(fd, "d", O_RDONLY | O_DIRECTORY);
+    close(fd);
+    ASSERT_GE(next, 0);
+    fd = next;
+  }
+  int leaf = openat(fd, "leaf.txt", O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(leaf, 0);
+  ASSERT_EQ(write(leaf, "deep", 4), 4);
+  close(leaf);
+  close(fd);
+  Result r = Run({"--json", sel});
+  EXPECT_EQ(r.status, 0) << r.err.substr(0, 2000);
+  EXPECT_EQ(CountLine(r), "1 files (0 invisible), 5001 folders (0 invisible)");
+  RemoveChain(sel);
+}
+
+// ---- Names ----
+
+// Names with a newline and with bytes that are not UTF-8: the JSON stays
+// valid UTF-8 with U+FFFD, and the text output shows no raw control
+// character.
+TEST_F(HostileTreeTest, NamesWithNewlinesAndInvalidBytes) {
+  NoLimit();
+  const std::string sel = tree_.MakeDir("sel");
+  const std::string newline = tree_.MakeFile("sel/two\nlines.txt", "nl");
+  const std::string invalid = tree_.MakeFile("sel/bad\xff\xfe.txt", "bad");
+  const std::string escape = tree_.MakeFile("sel/esc\x1b[31m.txt", "esc");
+  Result r = Run({"--json", newline, invalid, escape});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Json root = Parse(r);
+  ASSERT_EQ(root["selection"].size(), 3u);
+  EXPECT_EQ(root["selection"][0], newline);
+  EXPECT_EQ(root["selection"][1], sel + "/bad" + kFFFD + kFFFD + ".txt");
+  EXPECT_EQ(root["selection"][2], escape);
+  EXPECT_EQ(Lines(root)[2000], "3 files (0 invisible), 0 folders (0 invisible)");
+
+  Result text = Run({sel});
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_FALSE(HasRawControl(text.out)) << text.out;
+  // A folder named like that which cannot be read is named in the log.
+  const std::string locked = tree_.MakeDir("sel/dir\nwith\x1b"
+                                           "esc");
+  Result logged = Run({sel},
+                      {{"VANTLOW_TEST_SYSCALL_FAIL", "faccessat=1,esc"},
+                       {"VANTLOW_TEST_SYSCALL_ERRNO", std::to_string(EACCES)}},
+                      kVantlowWithFaults);
+  EXPECT_EQ(logged.status, 0) << logged.err;
+  EXPECT_FALSE(HasRawControl(logged.out)) << logged.out;
+  EXPECT_NE(logged.err.find("Vantlow: "), std::string::npos) << logged.err;
+  (void)locked;
+}
+
+// ---- Special files ----
+
+// A FIFO (and, as root, a character device) in the selection and inside a
+// selected folder: sized by lstat, never opened, so nothing waits on them.
+TEST_F(HostileTreeTest, FifoAndDeviceAreNeverOpened) {
+  NoLimit();
+  const std::string sel = tree_.MakeDir("sel");
+  const std::string fifo = sel + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  std::vector<std::string> args = {"--json", sel, fifo};
+  int files = 1;
+  if (geteuid() == 0) {
+    const std::string device = sel + "/null";
+    ASSERT_EQ(mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0) << strerror(errno);
+    args.push_back(device);
+    files = 2;
+  }
+  Result r = Run(args);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_LT(r.seconds, 20.0) << "the run waited on a special file";
+  const std::string n = std::to_string(files);
+  EXPECT_EQ(CountLine(r), n + " files (0 invisible), 1 folders (0 invisible)") << r.err;
+}
+
+// ---- Size ----
+
+// One folder of 200,000 empty files, counted exactly.
+TEST_F(HostileTreeTest, FolderOfTwoHundredThousandEntries) {
+  NoLimit();
+  const std::string sel = tree_.MakeDir("sel");
+  constexpr int kEntries = 200000;
+  int dir = open(sel.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(dir, 0);
+  for (int i = 0; i < kEntries; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "f%06d", i);
+    int fd = openat(dir, name, O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0) << name << ": " << strerror(errno);
+    close(fd);
+  }
+  close(dir);
+  Result r = Run({"--json", sel});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(CountLine(r), "200000 files (0 invisible), 1 folders (0 invisible)");
+}
+
+// ---- Preferences ----
+
+struct PreferencesCase {
+  const char *name;
+  enum Kind { kCorrupt, kHuge, kDevZero } kind;
+};
+
+void PrintTo(const PreferencesCase &row, std::ostream *os) {
+  *os << row.name;
+}
+
+class BrokenPreferences : public HostileTreeTest,
+                          public ::testing::WithParamInterface<PreferencesCase> {};
+
+// The run uses the defaults (immediate mode), does not hang, and a later
+// save keeps the unreadable file aside as .corrupt.
+TEST_P(BrokenPreferences, RunUsesDefaultsAndASaveKeepsTheOldFileAside) {
+  const PreferencesCase &c = GetParam();
+  fs::create_directories(config_ + "/vantlow");
+  const std::string path = PreferencesPath();
+  switch (c.kind) {
+  case PreferencesCase::kCorrupt:
+    std::ofstream(path) << "<?xml version=\"1.0\"?><plist><dict><key>FileSize-LazyCalc</key>";
+    break;
+  case PreferencesCase::kHuge: {
+    std::ofstream out(path, std::ios::binary);
+    std::string junk(1 << 20, '\0');
+    for (size_t i = 0; i < junk.size(); ++i)
+      junk[i] = static_cast<char>((i * 7919) & 0xFF);
+    for (int i = 0; i < 50; ++i)
+      out << junk;
+    break;
+  }
+  case PreferencesCase::kDevZero:
+    ASSERT_EQ(symlink("/dev/zero", path.c_str()), 0);
+    break;
+  }
+  struct stat before;
+  ASSERT_EQ(lstat(path.c_str(), &before), 0);
+  const std::string sel = tree_.MakeDir("sel");
+  tree_.MakeFile("sel/a.txt", "a");
+  Result r = Run({"--json", sel});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_LT(r.seconds, 20.0);
+  EXPECT_EQ(CountLine(r), "1 files (0 invisible), 1 folders (0 invisible)") << "defaults";
+
+  // A later save, through the platform's preferences in this process.
+  setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
+  VPPreferencesResetForTesting();
+  Boolean valid = true;
+  EXPECT_EQ(CFPreferencesGetAppIntegerValue(CFSTR("FileSize-LimitTicks"),
+                                            CFSTR("org.vantlow.filesize"), &valid),
+            0);
+  EXPECT_FALSE(valid);
+  const int limit = 300;
+  CFNumberRef number = CFNumberCreate(nullptr, kCFNumberIntType, &limit);
+  CFPreferencesSetAppValue(CFSTR("FileSize-LimitTicks"), number, CFSTR("org.vantlow.filesize"));
+  CFRelease(number);
+  EXPECT_TRUE(CFPreferencesAppSynchronize(CFSTR("org.vantlow.filesize")));
+  VPPreferencesResetForTesting();
+  valid = false;
+  EXPECT_EQ(CFPreferencesGetAppIntegerValue(CFSTR("FileSize-LimitTicks"),
+                                            CFSTR("org.vantlow.filesize"), &valid),
+            limit);
+  EXPECT_TRUE(valid);
+  VPPreferencesResetForTesting();
+  unsetenv("XDG_CONFIG_HOME");
+  struct stat aside;
+  ASSERT_EQ(lstat((path + ".corrupt").c_str(), &aside), 0) << "the old file was not kept";
+  EXPECT_EQ(aside.st_ino, before.st_ino) << "the kept file is not the old one";
+  struct stat now;
+  ASSERT_EQ(lstat(path.c_str(), &now), 0);
+  EXPECT_TRUE(S_ISREG(now.st_mode));
+  EXPECT_EQ(now.st_mode & 0777, 0600u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, BrokenPreferences,
+                         ::testing::ValuesIn(std::vector<PreferencesCase>{
+                             {"Corrupt", PreferencesCase::kCorrupt},
+                             {"Huge", PreferencesCase::kHuge},
+                             {"SymlinkToDevZero", PreferencesCase::kDevZero},
+                         }),
+                         [](const ::testing::TestParamInfo<PreferencesCase> &row) {
+                           return std::string(row.param.name);
+                         });
+
+// ---- .hidden ----
+
+struct HiddenCase {
+  const char *name;
+  bool huge; // else binary
+};
+
+void PrintTo(const HiddenCase &row, std::ostream *os) {
+  *os << row.name;
+}
+
+class HostileHiddenFile : public HostileTreeTest, public ::testing::WithParamInterface<HiddenCase> {
+protected:
+  void TearDown() override {
+    if (mounted_) umount2(root_.c_str(), MNT_DETACH);
+  }
+  bool mounted_ = false;
+  std::string root_;
+};
+
+// A ".hidden" of 20 MiB or of binary bytes, at a volume root (a tmpfs
+// mounted for the test when running as root) or in an ordinary folder. Only
+// its first MiB is read; names listed there are invisible, the rest of the
+// file changes nothing, and the run stays quick.
+TEST_P(HostileHiddenFile, ReadBoundedAndNamesStillMatch) {
+  const HiddenCase &c = GetParam();
+  NoLimit();
+  root_ = tree_.MakeDir("root");
+  if (geteuid() == 0 && mount("tmpfs", root_.c_str(), "tmpfs", 0, "size=64m") == 0) mounted_ = true;
+  std::string hidden;
+  if (c.huge) {
+    hidden = "a.txt\n";
+    while (hidden.size() < (20u << 20))
+      hidden += "not-here-" + std::to_string(hidden.size()) + "\n";
+    hidden += "b.txt\n"; // beyond what is read
+  } else {
+    hidden = std::string("\0\x01\xff\xfe\n", 5) + "a.txt\n" + std::string("\x80\x81\r\n", 4) +
+             std::string(1000, '\0') + "\nb.txt";
+  }
+  {
+    std::ofstream(root_ + "/.hidden", std::ios::binary) << hidden;
+    std::ofstream(root_ + "/a.txt") << "a";
+    std::ofstream(root_ + "/b.txt") << "b";
+  }
+  Result r = Run({"--json", root_});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_LT(r.seconds, 20.0);
+  EXPECT_EQ(CountLine(r), c.huge ? "3 files (2 invisible), 1 folders (0 invisible)"
+                                 : "3 files (3 invisible), 1 folders (0 invisible)")
+      << (mounted_ ? "at a mount root" : "in a folder");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, HostileHiddenFile,
+                         ::testing::ValuesIn(std::vector<HiddenCase>{
+                             {"Huge", true},
+                             {"Binary", false},
+                         }),
+                         [](const ::testing::TestParamInfo<HiddenCase> &row) {
+                           return std::string(row.param.name);
+                         });
+
+} // namespace
