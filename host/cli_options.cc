@@ -151,7 +151,7 @@ std::string HelpText() {
          "                       copied and put that text on the desktop clipboard\n"
          "      --no-clipboard   leave the desktop clipboard alone\n"
          "  -i, --interactive    pick an item from the menu with the keyboard\n"
-         "      --menu           show the menu as a desktop popup (not in this build)\n"
+         "      --menu           show the menu as a desktop popup at the pointer (GTK)\n"
          "      --plugins DIR    search DIR for plug-ins first (may be repeated)\n"
          "  -h, --help           show this help and exit\n"
          "      --version        show the version and exit\n"
