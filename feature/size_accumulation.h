@@ -30,7 +30,10 @@
 //   a file's sizes: the walk ends there; the partial figures stay.
 // A folder without read and search access is no error: it is counted in
 // folderCount and unscannableFolderCount, its path is logged after
-// "Permission denied", and it is not entered.
+// "Permission denied", and it is not entered. Nor is an item that went
+// away after its folder was listed (fnfErr, which includes a folder that
+// is no longer a folder): a file gone is not counted, a folder gone stays
+// counted as listed but is not entered, and the walk goes on.
 OSStatus CalculateFileSizeForTarget(CFArrayRef refs, MyFileSizeData *data, SInt32 limit);
 
 // Sets the five counts and the four sums to zero; complete, lazyCalc,

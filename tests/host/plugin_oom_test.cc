@@ -289,6 +289,10 @@ struct QueryCase {
   bool contextualMenuInterface; // else IUnknown
 };
 
+void PrintTo(const QueryCase &row, std::ostream *os) {
+  *os << row.name;
+}
+
 class QuerySweep : public PluginOomTest, public ::testing::WithParamInterface<QueryCase> {};
 
 TEST_P(QuerySweep, FactoryAndQueryGiveAnInterfaceOrNothing) {
@@ -344,6 +348,10 @@ struct ExamineCase {
   bool lockedFolder; // adds the separator and the header in immediate mode
   size_t items;      // of the whole submenu
 };
+
+void PrintTo(const ExamineCase &row, std::ostream *os) {
+  *os << row.name;
+}
 
 class ExamineSweep : public PluginOomTest, public ::testing::WithParamInterface<ExamineCase> {};
 
@@ -408,6 +416,10 @@ struct PopulateCase {
   const char *name;
   bool lockedFolder;
 };
+
+void PrintTo(const PopulateCase &row, std::ostream *os) {
+  *os << row.name;
+}
 
 class PopulateSweep : public PluginOomTest, public ::testing::WithParamInterface<PopulateCase> {};
 
@@ -491,6 +503,10 @@ struct ChooseCase {
   SInt32 command;
   bool copies; // else the clipboard is never touched
 };
+
+void PrintTo(const ChooseCase &row, std::ostream *os) {
+  *os << row.name;
+}
 
 class ChooseSweep : public PluginOomTest, public ::testing::WithParamInterface<ChooseCase> {};
 
@@ -643,6 +659,10 @@ struct ReleaseCase {
   const char *name;
   bool deferred; // the instance then holds a handler's UPP and populate data
 };
+
+void PrintTo(const ReleaseCase &row, std::ostream *os) {
+  *os << row.name;
+}
 
 class ReleaseSweep : public PluginOomTest, public ::testing::WithParamInterface<ReleaseCase> {};
 
