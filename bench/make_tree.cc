@@ -10,14 +10,14 @@
 #include "tree_gen.h"
 
 int main(int argc, char **argv) {
-  vantlow_bench::TreeSpec spec;
+  vantlow_bench::TreeRecipe recipe;
   std::string root;
   for (int i = 1; i < argc; ++i) {
     const char *arg = argv[i];
     if (std::strcmp(arg, "--files") == 0 && i + 1 < argc) {
-      spec.files = std::strtol(argv[++i], nullptr, 10);
+      recipe.files = std::strtol(argv[++i], nullptr, 10);
     } else if (std::strcmp(arg, "--seed") == 0 && i + 1 < argc) {
-      spec.seed = std::strtoull(argv[++i], nullptr, 10);
+      recipe.seed = std::strtoull(argv[++i], nullptr, 10);
     } else if (arg[0] != '-' && root.empty()) {
       root = arg;
     } else {
@@ -25,13 +25,13 @@ int main(int argc, char **argv) {
       return 2;
     }
   }
-  if (root.empty() || spec.files < 0) {
+  if (root.empty() || recipe.files < 0) {
     std::fprintf(stderr, "usage: make_tree [--files N] [--seed S] DIR\n");
     return 2;
   }
   vantlow_bench::TreeShape shape;
   std::string error;
-  if (!vantlow_bench::GenerateTree(root, spec, &shape, &error)) {
+  if (!vantlow_bench::GenerateTree(root, recipe, &shape, &error)) {
     std::fprintf(stderr, "make_tree: %s\n", error.c_str());
     return 1;
   }

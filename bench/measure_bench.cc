@@ -55,7 +55,7 @@
 namespace {
 
 using vantlow_bench::TreeShape;
-using vantlow_bench::TreeSpec;
+using vantlow_bench::TreeRecipe;
 
 constexpr double kTickMs = 1000.0 / 60.0;
 
@@ -529,14 +529,14 @@ int main(int argc, char **argv) {
   std::vector<TreeResult> results;
   for (long n : sizes) {
     const std::string root = dir + "/tree-" + std::to_string(n);
-    TreeSpec spec;
-    spec.seed = seed;
-    spec.files = n;
+    TreeRecipe recipe;
+    recipe.seed = seed;
+    recipe.files = n;
     TreeShape shape;
     bool reused = false;
     std::string error;
     const double start = NowMs();
-    if (!vantlow_bench::EnsureTree(root, spec, &shape, &reused, &error)) {
+    if (!vantlow_bench::EnsureTree(root, recipe, &shape, &reused, &error)) {
       std::fprintf(stderr, "measure_bench: %s\n", error.c_str());
       return 1;
     }

@@ -100,17 +100,17 @@ const char *const kExtensions[] = {".txt", ".jpg", ".c", ".h",    ".pdf",
 
 } // namespace
 
-bool GenerateTree(const std::string &root, const TreeSpec &spec, TreeShape *shape,
+bool GenerateTree(const std::string &root, const TreeRecipe &recipe, TreeShape *shape,
                   std::string *error) {
   *shape = TreeShape{};
-  Random rng(spec.seed * 0x100000001B3ull ^ static_cast<std::uint64_t>(spec.files));
+  Random rng(recipe.seed * 0x100000001B3ull ^ static_cast<std::uint64_t>(recipe.files));
   static unsigned char pattern[16384];
   for (std::size_t i = 0; i < sizeof pattern; ++i)
     pattern[i] = static_cast<unsigned char>(i * 7);
 
   // Folders: a chain that reaches the deepest level, then each new folder
   // under a random earlier one that is not yet at that level.
-  const long folderCount = std::max<long>(kMaxDepth + 1, spec.files / kFilesPerFolder);
+  const long folderCount = std::max<long>(kMaxDepth + 1, recipe.files / kFilesPerFolder);
   std::vector<Folder> folders;
   folders.reserve(static_cast<std::size_t>(folderCount));
   if (mkdir(root.c_str(), 0755) != 0) {
@@ -155,7 +155,7 @@ bool GenerateTree(const std::string &root, const TreeSpec &spec, TreeShape *shap
     cumulative[r] = sum;
   }
 
-  for (long k = 0; k < spec.files; ++k) {
+  for (long k = 0; k < recipe.files; ++k) {
     const double pick = rng.Real() * sum;
     const std::size_t rank = std::min<std::size_t>(
         static_cast<std::size_t>(std::upper_bound(cumulative.begin(), cumulative.end(), pick) -
@@ -167,7 +167,7 @@ bool GenerateTree(const std::string &root, const TreeSpec &spec, TreeShape *shap
       // A symbolic link, dangling or not: a file of its own, never followed.
       const std::string target = rng.Chance(0.5)
                                      ? "../d" + std::to_string(rng.Below(folders.size()))
-                                     : "f" + std::to_string(rng.Below(spec.files)) + ".txt";
+                                     : "f" + std::to_string(rng.Below(recipe.files)) + ".txt";
       const std::string path = folder.path + "/l" + std::to_string(k);
       if (symlink(target.c_str(), path.c_str()) != 0) {
         *error = Fail("cannot link", path);
@@ -216,11 +216,11 @@ bool GenerateTree(const std::string &root, const TreeSpec &spec, TreeShape *shap
   return true;
 }
 
-bool EnsureTree(const std::string &root, const TreeSpec &spec, TreeShape *shape, bool *reused,
+bool EnsureTree(const std::string &root, const TreeRecipe &recipe, TreeShape *shape, bool *reused,
                 std::string *error) {
   const std::string manifest = root + ".manifest";
   std::ostringstream head;
-  head << "vantlow-tree v1 seed=" << spec.seed << " files=" << spec.files;
+  head << "vantlow-tree v1 seed=" << recipe.seed << " files=" << recipe.files;
   *reused = false;
   {
     std::ifstream in(manifest);
@@ -242,7 +242,7 @@ bool EnsureTree(const std::string &root, const TreeSpec &spec, TreeShape *shape,
     *error = "cannot remove the old tree " + root + ": " + ec.message();
     return false;
   }
-  if (!GenerateTree(root, spec, shape, error)) return false;
+  if (!GenerateTree(root, recipe, shape, error)) return false;
   std::ofstream out(manifest);
   out << head.str() << "\n"
       << shape->files << " " << shape->folders << " " << shape->symlinks << " " << shape->sidecars

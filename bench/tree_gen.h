@@ -15,7 +15,7 @@
 
 namespace vantlow_bench {
 
-struct TreeSpec {
+struct TreeRecipe {
   std::uint64_t seed = 1;
   long files = 200000; // items that count as files: regular files, links, orphan sidecars
 };
@@ -33,13 +33,13 @@ struct TreeShape {
 
 // Makes the tree at root (which must not exist yet; its parent must) and
 // describes it in *shape. False with a message in *error on a failure.
-bool GenerateTree(const std::string &root, const TreeSpec &spec, TreeShape *shape,
+bool GenerateTree(const std::string &root, const TreeRecipe &recipe, TreeShape *shape,
                   std::string *error);
 
-// Makes the tree at root unless one made from the same spec is already
+// Makes the tree at root unless one made from the same recipe is already
 // there (told by the file "<root>.manifest" beside it); an old tree of
-// another spec is removed first. *reused tells which happened.
-bool EnsureTree(const std::string &root, const TreeSpec &spec, TreeShape *shape, bool *reused,
+// another recipe is removed first. *reused tells which happened.
+bool EnsureTree(const std::string &root, const TreeRecipe &recipe, TreeShape *shape, bool *reused,
                 std::string *error);
 
 } // namespace vantlow_bench
