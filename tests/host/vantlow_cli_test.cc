@@ -29,6 +29,7 @@
 #include <nlohmann/json.hpp>
 
 #include "clipboard.h"
+#include "child_output.h"
 #include "test_support.h"
 
 extern char **environ;
@@ -129,35 +130,9 @@ Result RunProgram(const std::string &exe, const std::vector<std::string> &args,
     close(err[0]);
     return result;
   }
-  const auto deadline = std::chrono::steady_clock::now() + kHangGuard;
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  std::string *sinks[2] = {&result.out, &result.err};
-  int open = 2;
-  while (open > 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ADD_FAILURE() << exe << " did not finish";
-      kill(pid, SIGKILL);
-      break;
-    }
-    if (poll(fds, 2, 1000) < 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !fds[i].revents) continue;
-      char buffer[4096];
-      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        sinks[i]->append(buffer, static_cast<size_t>(n));
-      } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-    }
-  }
-  for (pollfd &p : fds)
-    if (p.fd >= 0) close(p.fd);
-  int wait = 0;
-  waitpid(pid, &wait, 0);
-  result.status = StatusOf(wait);
+  result.status = StatusOf(vantlow_test::CollectChildOutput(
+      pid, out[0], err[0], std::chrono::steady_clock::now() + kHangGuard, exe, &result.out,
+      &result.err));
   return result;
 }
 
