@@ -12,7 +12,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,14 +19,10 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <poll.h>
-#include <spawn.h>
-#include <sstream>
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -36,92 +31,19 @@
 #include <vantlow/platform_testing.h>
 
 #include "child_output.h"
+#include "named_rows.h"
 #include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
-using vantlow_test::TempDir;
+using namespace vantlow_test;
+using vantlow_test::PrintTo; // found beside the rows, for GoogleTest
+using Result = ChildResult;
 
-const std::string kVantlow = VANTLOW_EXE;
-const std::string kVantlowWithFaults = VANTLOW_WITH_FAULTS_EXE;
-const std::string kIdentifier = "org.vantlow.filesize";
-const std::string kFFFD = "\xEF\xBF\xBD";
 // Every run here ends in a few seconds; only a hang reaches this.
 constexpr auto kHangGuard = std::chrono::seconds(60);
-
-using Environment = std::map<std::string, std::string>;
-
-struct Result {
-  int status = -1; // the exit status; 128 + n after signal n
-  std::string out;
-  std::string err;
-  double seconds = 0;
-};
-
-class ExecArgs {
-public:
-  ExecArgs(const std::string &exe, const std::vector<std::string> &args, const Environment &env) {
-    args_.push_back(exe);
-    args_.insert(args_.end(), args.begin(), args.end());
-    for (const auto &[name, value] : env)
-      env_.push_back(name + "=" + value);
-    for (std::string &a : args_)
-      argv_.push_back(a.data());
-    argv_.push_back(nullptr);
-    for (std::string &e : env_)
-      envp_.push_back(e.data());
-    envp_.push_back(nullptr);
-  }
-  char **argv() { return argv_.data(); }
-  char **envp() { return envp_.data(); }
-
-private:
-  std::vector<std::string> args_, env_;
-  std::vector<char *> argv_, envp_;
-};
-
-// Runs exe in a new session (no controlling terminal), standard input from
-// /dev/null, and collects both outputs; a run past the guard is killed and
-// reported.
-Result RunProgram(const std::string &exe, const std::vector<std::string> &args,
-                  const Environment &env) {
-  Result result;
-  const auto start = std::chrono::steady_clock::now();
-  int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
-    ADD_FAILURE() << "pipe failed";
-    return result;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-  ExecArgs exec(exe, args, env);
-  pid_t pid = -1;
-  int spawned = posix_spawn(&pid, exe.c_str(), &actions, &attributes, exec.argv(), exec.envp());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  close(out[1]);
-  close(err[1]);
-  if (spawned != 0) {
-    ADD_FAILURE() << "cannot start " << exe << ": " << strerror(spawned);
-    close(out[0]);
-    close(err[0]);
-    return result;
-  }
-  const int wait = vantlow_test::CollectChildOutput(pid, out[0], err[0], start + kHangGuard, exe,
-                                                    &result.out, &result.err);
-  if (WIFEXITED(wait)) result.status = WEXITSTATUS(wait);
-  if (WIFSIGNALED(wait)) result.status = 128 + WTERMSIG(wait);
-  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  return result;
-}
 
 // Whether bytes are well-formed UTF-8 (no surrogates, no overlong forms).
 bool IsUtf8(const std::string &s) {
@@ -167,32 +89,12 @@ void RemoveChain(const std::string &top) {
   }
 }
 
-class HostileTreeTest : public ::testing::Test {
+class HostileTreeTest : public ChildHomeTest {
 protected:
-  void SetUp() override {
-    config_ = home_.MakeDir("config");
-    runtime_ = home_.MakeDir("runtime");
-    chmod(runtime_.c_str(), 0700);
-    data_ = home_.MakeDir("data");
-  }
-
   Environment Env() const {
-    return {{"PATH", "/usr/bin:/bin"},
-            {"HOME", home_.path()},
-            {"XDG_CONFIG_HOME", config_},
-            {"XDG_RUNTIME_DIR", runtime_},
-            {"XDG_DATA_HOME", data_},
-            {"LANG", "C.UTF-8"},
-            {"LANGUAGE", "en"}};
-  }
-
-  std::string PreferencesPath() const { return config_ + "/vantlow/" + kIdentifier + ".plist"; }
-
-  void WritePreferences(const std::string &entries) const {
-    fs::create_directories(config_ + "/vantlow");
-    std::ofstream(PreferencesPath())
-        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>" << entries
-        << "</dict></plist>\n";
+    Environment env = HomeEnv();
+    env["LANGUAGE"] = "en";
+    return env;
   }
 
   // No time limit: counts are then exact whatever the machine's speed.
@@ -203,7 +105,7 @@ protected:
     Environment env = Env();
     for (auto &[k, v] : extra)
       env[k] = v;
-    Result r = RunProgram(exe, args, env);
+    Result r = RunChild(exe, args, env, kHangGuard);
     EXPECT_LT(r.status, 128) << "the command crashed\n" << r.err;
     EXPECT_TRUE(IsUtf8(r.out)) << "standard output is not UTF-8";
     return r;
@@ -230,8 +132,7 @@ protected:
 
   static std::string CountLine(const Result &r) { return Lines(Parse(r))[2000]; }
 
-  TempDir home_, tree_;
-  std::string config_, runtime_, data_;
+  TempDir tree_;
 };
 
 // ---- Entries that vanish or change during the walk ----
@@ -242,10 +143,6 @@ struct VanishCase {
   int error;            // its errno
   const char *expected; // the count line
 };
-
-void PrintTo(const VanishCase &row, std::ostream *os) {
-  *os << row.name;
-}
 
 class VanishingEntries : public HostileTreeTest,
                          public ::testing::WithParamInterface<VanishCase> {};
@@ -282,9 +179,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, VanishingEntries,
                              {"FolderReplacedByAFileBeforeItOpens", "openat=1,sub", ENOTDIR,
                               "2 files (0 invisible), 2 folders (0 invisible)"},
                          }),
-                         [](const ::testing::TestParamInfo<VanishCase> &row) {
-                           return std::string(row.param.name);
-                         });
+                         RowName());
 
 // A real race: the walk is slowed down while another thread replaces
 // folders by files of the same name. Whatever the walk saw, it ends
@@ -457,10 +352,6 @@ struct PreferencesCase {
   enum Kind { kCorrupt, kHuge, kDevZero } kind;
 };
 
-void PrintTo(const PreferencesCase &row, std::ostream *os) {
-  *os << row.name;
-}
-
 class BrokenPreferences : public HostileTreeTest,
                           public ::testing::WithParamInterface<PreferencesCase> {};
 
@@ -532,9 +423,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, BrokenPreferences,
                              {"Huge", PreferencesCase::kHuge},
                              {"SymlinkToDevZero", PreferencesCase::kDevZero},
                          }),
-                         [](const ::testing::TestParamInfo<PreferencesCase> &row) {
-                           return std::string(row.param.name);
-                         });
+                         RowName());
 
 // ---- .hidden ----
 
@@ -542,10 +431,6 @@ struct HiddenCase {
   const char *name;
   bool huge; // else binary
 };
-
-void PrintTo(const HiddenCase &row, std::ostream *os) {
-  *os << row.name;
-}
 
 class HostileHiddenFile : public HostileTreeTest, public ::testing::WithParamInterface<HiddenCase> {
 protected:
@@ -593,8 +478,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, HostileHiddenFile,
                              {"Huge", true},
                              {"Binary", false},
                          }),
-                         [](const ::testing::TestParamInfo<HiddenCase> &row) {
-                           return std::string(row.param.name);
-                         });
+                         RowName());
 
 } // namespace

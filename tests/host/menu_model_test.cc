@@ -13,27 +13,15 @@
 #include <string>
 #include <vector>
 
-#include "menu_model.h"
-#include "test_support.h"
+#include "bundle_fixture.h"
+#include "named_rows.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using vantlow::host::AEDescHolder;
-using vantlow::host::BuildMenu;
-using vantlow::host::LeftOutPath;
-using vantlow::host::MakeCommandList;
-using vantlow::host::MakeContext;
-using vantlow::host::MenuHolder;
-using vantlow::host::MenuItem;
-using vantlow::host::OpenAllSubmenus;
-using vantlow::host::PopulateMenu;
-using vantlow::host::ReadCommandList;
-using vantlow::host::ReadMenu;
-using vantlow::host::ReadScrap;
-using vantlow::host::ScrapText;
-using vantlow::host::Utf8FromUtxt;
-using vantlow_test::TempDir;
+using namespace vantlow::host;
+using namespace vantlow_test;
+using vantlow_test::PrintTo; // found beside the rows, for GoogleTest
 
 // ---- Building records by hand, as a plug-in would ----
 
@@ -66,32 +54,6 @@ AEDescHolder List(std::initializer_list<const AEDesc *> items) {
   for (const AEDesc *item : items)
     EXPECT_EQ(AEPutDesc(list.get(), 0, item), noErr);
   return list;
-}
-
-MenuItem Item(const std::string &text, UInt32 command, UInt32 attributes = 0) {
-  MenuItem item;
-  item.text = text;
-  item.command = command;
-  item.attributes = attributes;
-  return item;
-}
-
-MenuItem Submenu(const std::string &text, std::vector<MenuItem> items) {
-  MenuItem item;
-  item.text = text;
-  item.hasSubmenu = true;
-  item.submenu = std::move(items);
-  return item;
-}
-
-std::string Describe(const std::vector<MenuItem> &items, int depth = 0) {
-  std::string out;
-  for (const MenuItem &item : items) {
-    out += std::string(static_cast<size_t>(depth) * 2, ' ') + item.text + " [" +
-           std::to_string(item.command) + "," + std::to_string(item.attributes) + "]\n";
-    if (item.hasSubmenu) out += Describe(item.submenu, depth + 1);
-  }
-  return out;
 }
 
 std::string IntlText(ScriptCode script, LangCode language, const std::string &text) {
@@ -219,10 +181,6 @@ struct MalformedCase {
   const char *problem; // the whole report
 };
 
-void PrintTo(const MalformedCase &row, std::ostream *os) {
-  *os << row.name;
-}
-
 AEDescHolder InSubmenu(Record &bad) {
   Record good;
   good.Name(typeUnicodeText, Utxt(u"good")).Number(keyContextualMenuCommandID, 1);
@@ -342,7 +300,7 @@ INSTANTIATE_TEST_SUITE_P(
          },
          "command list: not a list of item records"},
     }),
-    [](const ::testing::TestParamInfo<MalformedCase> &row) { return std::string(row.param.name); });
+    RowName());
 
 // ---- Opening submenus ----
 
@@ -430,8 +388,7 @@ TEST(Utf8FromUtxt, ReplacesWhatIsNotText) {
 
 TEST(Scrap, ReadsBackBothFlavorsExactly) {
   TempDir runtime;
-  const char *saved = std::getenv("XDG_RUNTIME_DIR");
-  const std::string restore = saved ? saved : "";
+  SavedEnvironment saved{"XDG_RUNTIME_DIR"};
   setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
 
   ScrapText scrap;
@@ -456,12 +413,6 @@ TEST(Scrap, ReadsBackBothFlavorsExactly) {
   ASSERT_EQ(ReadScrap(&scrap), noErr);
   EXPECT_EQ(scrap.unicode, unicode);
   EXPECT_EQ(scrap.text, text);
-
-  if (saved) {
-    setenv("XDG_RUNTIME_DIR", restore.c_str(), 1);
-  } else {
-    unsetenv("XDG_RUNTIME_DIR");
-  }
 }
 
 } // namespace

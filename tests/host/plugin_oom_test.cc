@@ -30,61 +30,30 @@
 #include <vantlow/platform_testing.h>
 
 #include <cerrno>
-#include <clocale>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <map>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "bundle_fixture.h"
 #include "file_size_data.h"
-#include "loader.h"
-#include "menu_model.h"
+#include "named_rows.h"
 #include "plugin_identity.h"
 #include "status_codes.h"
-#include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using vantlow::host::AEDescHolder;
-using vantlow::host::BuildMenu;
-using vantlow::host::LoadedPlugin;
-using vantlow::host::MakeCommandList;
-using vantlow::host::MakeContext;
-using vantlow::host::MenuHolder;
-using vantlow::host::MenuItem;
-using vantlow::host::PluginLoader;
-using vantlow::host::PopulateMenu;
-using vantlow::host::ReadCommandList;
-using vantlow::host::ReadMenu;
-using vantlow::host::ReadScrap;
-using vantlow::host::ScrapText;
-using vantlow_test::StdoutCapture;
-using vantlow_test::SweepAllocationFailures;
-using vantlow_test::TempDir;
+using namespace vantlow::host;
+using namespace vantlow_test;
+using vantlow_test::PrintTo; // found beside the rows, for GoogleTest
 
 const fs::path kWrappedPlugin = fs::path(VANTLOW_WRAPPED_PLUGIN_DIR) / "Vantlow.plugin";
 const std::string kDummy = "Dummy";
 const std::string kSentinel = "on the clipboard before";
 const ControlID kLimitGroup = {0x50726673 /* 'Prfs' */, 3};
 const ControlID kDeferredBox = {0x50726673, 4};
-
-void NoBell() {}
-
-std::string Describe(const std::vector<MenuItem> &items, int depth = 0) {
-  std::string out;
-  for (const MenuItem &item : items) {
-    out += std::string(static_cast<size_t>(depth) * 2, ' ') + item.text + " [" +
-           std::to_string(item.command) + "," + std::to_string(item.attributes) + "]\n";
-    if (item.hasSubmenu) out += Describe(item.submenu, depth + 1);
-  }
-  return out;
-}
 
 bool IsIdentifierItem(const MenuItem &item) {
   return item.text.rfind("**", 0) == 0 && item.text.size() > 4 &&
@@ -98,27 +67,11 @@ bool OneOf(OSStatus status, std::initializer_list<OSStatus> accepted) {
   return false;
 }
 
-// Calls the plug-in without its log lines in the test's output.
-template <typename Fn> auto Quietly(Fn &&fn) {
-  StdoutCapture capture;
-  return fn();
-}
-
-class PluginOomTest : public ::testing::Test {
+class PluginOomTest : public BundleHostTest {
 protected:
   void SetUp() override {
-    std::setlocale(LC_ALL, "C.UTF-8");
-    for (const char *name : {"XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "LANGUAGE"}) {
-      const char *value = std::getenv(name);
-      saved_[name] = value ? std::optional<std::string>(value) : std::nullopt;
-    }
-    setenv("XDG_CONFIG_HOME", config_.path().c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
-    setenv("LANGUAGE", "en", 1);
-    VPPreferencesResetForTesting();
-    VPSysBeepSetHandler(NoBell);
-    ASSERT_EQ(ClearCurrentScrap(), noErr);
-    handlers_ = VPEventTargetCountHandlers(GetApplicationEventTarget());
+    BundleHostTest::SetUp();
+    if (HasFatalFailure()) return;
     sel_ = tree_.MakeDir("sel");
     tree_.MakeFile("sel/a.txt", std::string(100, 'a'));
     tree_.MakeFile("sel/.dot", std::string(10, 'd'));
@@ -128,36 +81,14 @@ protected:
   }
 
   void TearDown() override {
-    VPFaultDisarm();
     VPScriptEnd();
-    VPSyscallReset();
-    VPSysBeepSetHandler(nullptr);
-    EXPECT_EQ(VPEventTargetCountHandlers(GetApplicationEventTarget()), handlers_);
-    for (const auto &[name, value] : saved_) {
-      if (value) {
-        setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        unsetenv(name.c_str());
-      }
-    }
-    VPPreferencesResetForTesting();
-    std::setlocale(LC_ALL, "C");
-  }
-
-  fs::path PreferencesFile() const {
-    return fs::path(config_.path()) / "vantlow" /
-           (std::string(VANTLOW_BUNDLE_IDENTIFIER) + ".plist");
+    BundleHostTest::TearDown();
   }
 
   void WritePreferences(bool deferred, int limitTicks) {
-    fs::create_directories(PreferencesFile().parent_path());
-    std::ofstream out(PreferencesFile());
-    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-        << "<key>FileSize-LazyCalc</key>" << (deferred ? "<true/>" : "<false/>")
-        << "<key>FileSize-LimitTicks</key><integer>" << limitTicks << "</integer>"
-        << "</dict></plist>\n";
-    out.close();
-    VPPreferencesResetForTesting();
+    BundleHostTest::WritePreferences(
+        std::string("<key>FileSize-LazyCalc</key>") + (deferred ? "<true/>" : "<false/>") +
+        "<key>FileSize-LimitTicks</key><integer>" + std::to_string(limitTicks) + "</integer>");
   }
 
   // Some folder of the tree cannot be read (as the kernel would say for a
@@ -170,14 +101,9 @@ protected:
   }
 
   std::optional<LoadedPlugin> Load() {
-    std::ostringstream diagnostics;
-    std::string reason;
-    std::optional<LoadedPlugin> plugin =
-        Quietly([&] { return PluginLoader(diagnostics).Load(kWrappedPlugin, &reason); });
-    EXPECT_TRUE(plugin) << reason;
+    std::optional<LoadedPlugin> plugin = LoadQuietly(kWrappedPlugin);
     if (plugin && !blocks_) {
-      blocks_ = reinterpret_cast<long (*)()>(CFBundleGetFunctionPointerForName(
-          plugin->bundle(), CFSTR("VPBundleAllocWrapLiveBlocks")));
+      blocks_ = LiveBlocksOf(*plugin);
       factory_ = reinterpret_cast<VPContextualMenuFactoryFunction>(
           CFBundleGetFunctionPointerForName(plugin->bundle(), CFSTR("MyCMMFactory")));
     }
@@ -238,21 +164,12 @@ protected:
     if (log) *log = printed;
   }
 
-  std::vector<MenuItem> Closed(const AEDescHolder &commands) {
-    std::vector<MenuItem> items;
-    std::string problem;
-    EXPECT_EQ(ReadCommandList(*commands.get(), &items, &problem), noErr) << problem;
-    return items;
-  }
-
   // The closed submenu of an ExamineContext without failures.
   std::vector<MenuItem> ReferenceSubmenu() {
     std::optional<LoadedPlugin> plugin = Load();
     AEDescHolder commands;
-    EXPECT_EQ(MakeCommandList(&commands), noErr);
-    EXPECT_EQ(Quietly([&] { return plugin->ExamineContext(context_.get(), commands.get()); }),
-              noErr);
-    std::vector<MenuItem> items = Closed(commands);
+    EXPECT_EQ(ExamineQuietly(*plugin, context_.get(), &commands), noErr);
+    std::vector<MenuItem> items = CommandListItems(commands);
     plugin->PostMenuCleanup();
     EXPECT_EQ(items.size(), 1u) << Describe(items);
     return items.empty() ? std::vector<MenuItem>{} : items[0].submenu;
@@ -267,17 +184,9 @@ protected:
               noErr);
   }
 
-  ScrapText Scrap() {
-    ScrapText scrap;
-    EXPECT_EQ(ReadScrap(&scrap), noErr);
-    return scrap;
-  }
-
-  TempDir config_, runtime_, tree_;
+  TempDir tree_;
   std::string sel_;
   AEDescHolder context_;
-  std::map<std::string, std::optional<std::string>> saved_;
-  ItemCount handlers_ = 0;
   long (*blocks_)() = nullptr;
   VPContextualMenuFactoryFunction factory_ = nullptr;
 };
@@ -288,10 +197,6 @@ struct QueryCase {
   const char *name;
   bool contextualMenuInterface; // else IUnknown
 };
-
-void PrintTo(const QueryCase &row, std::ostream *os) {
-  *os << row.name;
-}
 
 class QuerySweep : public PluginOomTest, public ::testing::WithParamInterface<QueryCase> {};
 
@@ -336,9 +241,7 @@ INSTANTIATE_TEST_SUITE_P(Interfaces, QuerySweep,
                              {"ContextualMenu", true},
                              {"IUnknown", false},
                          }),
-                         [](const ::testing::TestParamInfo<QueryCase> &row) {
-                           return std::string(row.param.name);
-                         });
+                         RowName());
 
 // ---- ExamineContext ----
 
@@ -348,10 +251,6 @@ struct ExamineCase {
   bool lockedFolder; // adds the separator and the header in immediate mode
   size_t items;      // of the whole submenu
 };
-
-void PrintTo(const ExamineCase &row, std::ostream *os) {
-  *os << row.name;
-}
 
 class ExamineSweep : public PluginOomTest, public ::testing::WithParamInterface<ExamineCase> {};
 
@@ -380,7 +279,7 @@ TEST_P(ExamineSweep, CommandListHoldsNothingOrTheWholeSubmenu) {
     if (status != noErr) {
       EXPECT_NE(log.find("Vantlow: "), std::string::npos) << n << ": " << status;
     }
-    const std::vector<MenuItem> items = Closed(commands);
+    const std::vector<MenuItem> items = CommandListItems(commands);
     if (!items.empty()) {
       ASSERT_EQ(items.size(), 1u) << n << "\n" << Describe(items);
       EXPECT_EQ(items[0].text, "Sizes") << n;
@@ -406,9 +305,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, ExamineSweep,
                              {"Deferred", true, false, 9},
                              {"DeferredWithUnreadableFolder", true, true, 9},
                          }),
-                         [](const ::testing::TestParamInfo<ExamineCase> &row) {
-                           return std::string(row.param.name);
-                         });
+                         RowName());
 
 // ---- The populate handler ----
 
@@ -416,10 +313,6 @@ struct PopulateCase {
   const char *name;
   bool lockedFolder;
 };
-
-void PrintTo(const PopulateCase &row, std::ostream *os) {
-  *os << row.name;
-}
 
 class PopulateSweep : public PluginOomTest, public ::testing::WithParamInterface<PopulateCase> {};
 
@@ -439,9 +332,7 @@ TEST_P(PopulateSweep, SubmenuKeepsItsShape) {
     std::optional<LoadedPlugin> plugin = Load();
     if (!plugin) return;
     AEDescHolder commands;
-    ASSERT_EQ(MakeCommandList(&commands), noErr);
-    ASSERT_EQ(Quietly([&] { return plugin->ExamineContext(context_.get(), commands.get()); }),
-              noErr);
+    ASSERT_EQ(ExamineQuietly(*plugin, context_.get(), &commands), noErr);
     MenuHolder menu;
     ASSERT_EQ(BuildMenu(*commands.get(), &menu, nullptr), noErr);
     MenuRef submenu = nullptr;
@@ -492,9 +383,7 @@ INSTANTIATE_TEST_SUITE_P(Trees, PopulateSweep,
                              {"Readable", false},
                              {"WithUnreadableFolder", true},
                          }),
-                         [](const ::testing::TestParamInfo<PopulateCase> &row) {
-                           return std::string(row.param.name);
-                         });
+                         RowName());
 
 // ---- HandleSelection ----
 
@@ -503,10 +392,6 @@ struct ChooseCase {
   SInt32 command;
   bool copies; // else the clipboard is never touched
 };
-
-void PrintTo(const ChooseCase &row, std::ostream *os) {
-  *os << row.name;
-}
 
 class ChooseSweep : public PluginOomTest, public ::testing::WithParamInterface<ChooseCase> {};
 
@@ -521,12 +406,10 @@ TEST_P(ChooseSweep, ClipboardGetsTheWholeLineOrKeepsWhatItHad) {
   {
     std::optional<LoadedPlugin> plugin = Load();
     AEDescHolder commands;
-    ASSERT_EQ(MakeCommandList(&commands), noErr);
-    ASSERT_EQ(Quietly([&] { return plugin->ExamineContext(context_.get(), commands.get()); }),
-              noErr);
+    ASSERT_EQ(ExamineQuietly(*plugin, context_.get(), &commands), noErr);
     PutSentinelOnScrap();
     ASSERT_EQ(Quietly([&] { return plugin->HandleSelection(context_.get(), c.command); }), noErr);
-    expected = Scrap();
+    expected = CurrentScrap();
     plugin->PostMenuCleanup();
   }
   if (c.copies) {
@@ -539,14 +422,12 @@ TEST_P(ChooseSweep, ClipboardGetsTheWholeLineOrKeepsWhatItHad) {
     std::optional<LoadedPlugin> plugin = Load();
     if (!plugin) return;
     AEDescHolder commands;
-    ASSERT_EQ(MakeCommandList(&commands), noErr);
-    ASSERT_EQ(Quietly([&] { return plugin->ExamineContext(context_.get(), commands.get()); }),
-              noErr);
+    ASSERT_EQ(ExamineQuietly(*plugin, context_.get(), &commands), noErr);
     PutSentinelOnScrap();
     OSStatus status = noErr;
     Armed(n, repeat, [&] { status = plugin->HandleSelection(context_.get(), c.command); });
     EXPECT_TRUE(OneOf(status, {noErr, memFullErr, kMyNilPointerErr})) << n << ": " << status;
-    const ScrapText scrap = Scrap();
+    const ScrapText scrap = CurrentScrap();
     const bool whole = scrap.unicode == expected.unicode && scrap.text == expected.text;
     const bool before = !scrap.unicode && scrap.text == kSentinel;
     const bool cleared = !scrap.unicode && !scrap.text;
@@ -578,9 +459,7 @@ INSTANTIATE_TEST_SUITE_P(Commands, ChooseSweep,
                              {"CopyAllSizes", kCmdCopyAllSizes, true},
                              {"Unknown", 2007, false},
                          }),
-                         [](const ::testing::TestParamInfo<ChooseCase> &row) {
-                           return std::string(row.param.name);
-                         });
+                         RowName());
 
 // "Setup Period..." with OK pressed after both controls changed: whatever
 // fails, the stored settings are the old pair, the complete new pair, or
@@ -620,9 +499,7 @@ TEST_F(PluginOomTest, SetupPeriodNeverLosesTheStoredSettings) {
     std::optional<LoadedPlugin> plugin = Load();
     if (!plugin) return;
     AEDescHolder commands;
-    ASSERT_EQ(MakeCommandList(&commands), noErr);
-    ASSERT_EQ(Quietly([&] { return plugin->ExamineContext(context_.get(), commands.get()); }),
-              noErr);
+    ASSERT_EQ(ExamineQuietly(*plugin, context_.get(), &commands), noErr);
     script();
     OSStatus status = noErr;
     Armed(n, repeat, [&] { status = plugin->HandleSelection(context_.get(), kCmdSetupPeriod); });
@@ -660,10 +537,6 @@ struct ReleaseCase {
   bool deferred; // the instance then holds a handler's UPP and populate data
 };
 
-void PrintTo(const ReleaseCase &row, std::ostream *os) {
-  *os << row.name;
-}
-
 class ReleaseSweep : public PluginOomTest, public ::testing::WithParamInterface<ReleaseCase> {};
 
 TEST_P(ReleaseSweep, LastReleaseFreesEverything) {
@@ -675,12 +548,10 @@ TEST_P(ReleaseSweep, LastReleaseFreesEverything) {
         if (!plugin) return;
         {
           AEDescHolder commands;
-          ASSERT_EQ(MakeCommandList(&commands), noErr);
-          ASSERT_EQ(Quietly([&] { return plugin->ExamineContext(context_.get(), commands.get()); }),
-                    noErr);
+          ASSERT_EQ(ExamineQuietly(*plugin, context_.get(), &commands), noErr);
           MenuHolder menu;
           ASSERT_EQ(BuildMenu(*commands.get(), &menu, nullptr), noErr);
-          ASSERT_EQ(vantlow::host::OpenAllSubmenus(menu.get()), noErr);
+          ASSERT_EQ(OpenAllSubmenus(menu.get()), noErr);
           plugin->PostMenuCleanup();
         }
         ASSERT_EQ(VPPlugInGetInstanceCount(kMyFactoryID), 1);
@@ -701,8 +572,6 @@ INSTANTIATE_TEST_SUITE_P(Modes, ReleaseSweep,
                              {"Immediate", false},
                              {"Deferred", true},
                          }),
-                         [](const ::testing::TestParamInfo<ReleaseCase> &row) {
-                           return std::string(row.param.name);
-                         });
+                         RowName());
 
 } // namespace

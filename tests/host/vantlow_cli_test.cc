@@ -8,7 +8,6 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -28,8 +27,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "clipboard.h"
 #include "child_output.h"
+#include "clipboard.h"
+#include "named_rows.h"
 #include "test_support.h"
 
 extern char **environ;
@@ -38,22 +38,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
-using vantlow_test::TempDir;
+using namespace vantlow_test;
+using vantlow_test::PrintTo; // found beside the rows, for GoogleTest
+using Result = ChildResult;
 
-const std::string kVantlow = VANTLOW_EXE;
-const std::string kVantlowWithFaults = VANTLOW_WITH_FAULTS_EXE;
-const std::string kIdentifier = "org.vantlow.filesize";
-const std::string kFFFD = "\xEF\xBF\xBD";
 // Long enough for any run here; only a hang reaches it.
 constexpr auto kHangGuard = std::chrono::seconds(120);
-
-using Environment = std::map<std::string, std::string>;
-
-struct Result {
-  int status = -1; // the exit status; 128 + n after signal n
-  std::string out;
-  std::string err;
-};
 
 std::vector<std::string> Lines(const std::string &text) {
   std::vector<std::string> lines;
@@ -70,70 +60,9 @@ std::string ReadFile(const std::string &path) {
   return text.str();
 }
 
-// argv and envp as the exec functions want them, kept alive by the owner.
-class ExecArgs {
-public:
-  ExecArgs(const std::string &exe, const std::vector<std::string> &args, const Environment &env) {
-    args_.push_back(exe);
-    args_.insert(args_.end(), args.begin(), args.end());
-    for (const auto &[name, value] : env)
-      env_.push_back(name + "=" + value);
-    for (std::string &a : args_)
-      argv_.push_back(a.data());
-    argv_.push_back(nullptr);
-    for (std::string &e : env_)
-      envp_.push_back(e.data());
-    envp_.push_back(nullptr);
-  }
-  char **argv() { return argv_.data(); }
-  char **envp() { return envp_.data(); }
-
-private:
-  std::vector<std::string> args_, env_;
-  std::vector<char *> argv_, envp_;
-};
-
-int StatusOf(int wait) {
-  if (WIFEXITED(wait)) return WEXITSTATUS(wait);
-  if (WIFSIGNALED(wait)) return 128 + WTERMSIG(wait);
-  return -1;
-}
-
-// Runs exe in a new session (no controlling terminal), standard input from
-// /dev/null, and collects both outputs.
 Result RunProgram(const std::string &exe, const std::vector<std::string> &args,
                   const Environment &env) {
-  Result result;
-  int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
-    ADD_FAILURE() << "pipe failed";
-    return result;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-  ExecArgs exec(exe, args, env);
-  pid_t pid = -1;
-  int spawned = posix_spawn(&pid, exe.c_str(), &actions, &attributes, exec.argv(), exec.envp());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  close(out[1]);
-  close(err[1]);
-  if (spawned != 0) {
-    ADD_FAILURE() << "cannot start " << exe << ": " << strerror(spawned);
-    close(out[0]);
-    close(err[0]);
-    return result;
-  }
-  result.status = StatusOf(vantlow_test::CollectChildOutput(
-      pid, out[0], err[0], std::chrono::steady_clock::now() + kHangGuard, exe, &result.out,
-      &result.err));
-  return result;
+  return RunChild(exe, args, env, kHangGuard);
 }
 
 // ---- A program on a pseudo-terminal ----
@@ -240,13 +169,10 @@ private:
 // A home with its own configuration, runtime and data folders, and a tree
 // whose figures are known: three files of 5, 10 (invisible) and 3000 bytes
 // in two folders.
-class CliTest : public testing::Test {
+class CliTest : public ChildHomeTest {
 protected:
   void SetUp() override {
-    config_ = home_.MakeDir("config");
-    runtime_ = home_.MakeDir("runtime");
-    chmod(runtime_.c_str(), 0700);
-    data_ = home_.MakeDir("data");
+    ChildHomeTest::SetUp();
     treeDir_ = tree_.MakeDir("tree");
     tree_.MakeFile("tree/a.txt", "hello");
     tree_.MakeFile("tree/.hidden", "0123456789");
@@ -254,24 +180,13 @@ protected:
   }
 
   Environment Env() const {
-    return {{"PATH", "/usr/bin:/bin"},
-            {"HOME", home_.path()},
-            {"XDG_CONFIG_HOME", config_},
-            {"XDG_RUNTIME_DIR", runtime_},
-            {"XDG_DATA_HOME", data_},
-            {"LANG", "C.UTF-8"},
-            {"TERM", "xterm"}};
+    Environment env = HomeEnv();
+    env["TERM"] = "xterm";
+    return env;
   }
 
   Result Vantlow(const std::vector<std::string> &args) const {
     return RunProgram(kVantlow, args, Env());
-  }
-
-  void WritePreferences(const std::string &entries) const {
-    fs::create_directories(config_ + "/vantlow");
-    std::ofstream(config_ + "/vantlow/" + kIdentifier + ".plist")
-        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>" << entries
-        << "</dict></plist>\n";
   }
 
   // The Sizes submenu of a --json run (a failure when there is none).
@@ -292,9 +207,8 @@ protected:
     return lines;
   }
 
-  TempDir home_;
   TempDir tree_;
-  std::string config_, runtime_, data_, treeDir_;
+  std::string treeDir_;
 };
 
 const char kCountLine[] = "3 files (1 invisible), 2 folders (0 invisible)";
@@ -388,11 +302,6 @@ struct ChooseCase {
   int command;
 };
 
-// Names the row in test listings instead of dumping its bytes.
-void PrintTo(const ChooseCase &row, std::ostream *os) {
-  *os << row.name;
-}
-
 class ChooseTest : public CliTest, public testing::WithParamInterface<ChooseCase> {};
 
 TEST_P(ChooseTest, PrintsWhatReachedTheScrap) {
@@ -418,7 +327,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ChooseCase{"All", "all", 2004}, ChooseCase{"CommandID", "2001", 2001},
                     ChooseCase{"ItemText", "Copy All Sizes", 2004},
                     ChooseCase{"CountLineText", kCountLine, 2000}),
-    [](const auto &row) { return std::string(row.param.name); });
+    RowName());
 
 TEST_F(CliTest, ChosenInJsonCarriesTheScrapTextExactly) {
   std::map<int, std::string> lines = LinesByCommand();
@@ -448,11 +357,6 @@ struct ClipboardCase {
   bool noClipboard;
 };
 
-// Names the row in test listings instead of dumping its bytes.
-void PrintTo(const ClipboardCase &row, std::ostream *os) {
-  *os << row.name;
-}
-
 class ClipboardCliTest : public CliTest, public testing::WithParamInterface<ClipboardCase> {};
 
 TEST_P(ClipboardCliTest, NoClipboardRunsNoTool) {
@@ -481,7 +385,7 @@ TEST_P(ClipboardCliTest, NoClipboardRunsNoTool) {
 INSTANTIATE_TEST_SUITE_P(Modes, ClipboardCliTest,
                          testing::Values(ClipboardCase{"Copied", false},
                                          ClipboardCase{"LeftAlone", true}),
-                         [](const auto &row) { return std::string(row.param.name); });
+                         RowName());
 
 // ---- Plug-ins ----
 
@@ -553,11 +457,6 @@ struct UsageCase {
   std::string errStart; // what standard error begins with
 };
 
-// Names the row in test listings instead of dumping its bytes.
-void PrintTo(const UsageCase &row, std::ostream *os) {
-  *os << row.name;
-}
-
 class UsageTest : public CliTest, public testing::WithParamInterface<UsageCase> {};
 
 TEST_P(UsageTest, ExitsWithItsStatus) {
@@ -605,7 +504,7 @@ INSTANTIATE_TEST_SUITE_P(
                               2,
                               "",
                               "vantlow: no item of the menu reads 'Nothing Like It'\n"}),
-    [](const auto &row) { return std::string(row.param.name); });
+    RowName());
 
 // ---- On a terminal ----
 

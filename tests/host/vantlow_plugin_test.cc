@@ -13,7 +13,6 @@
 #include <vantlow/toolbox_testing.h>
 
 #include <cerrno>
-#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -23,35 +22,25 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <vector>
 
+#include "bundle_fixture.h"
 #include "file_size_data.h"
-#include "loader.h"
-#include "menu_model.h"
+#include "named_rows.h"
 #include "plugin_identity.h"
 #include "status_codes.h"
-#include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using vantlow::host::AEDescHolder;
-using vantlow::host::BuildMenu;
-using vantlow::host::LoadedPlugin;
-using vantlow::host::MakeCommandList;
-using vantlow::host::MakeContext;
-using vantlow::host::MenuHolder;
-using vantlow::host::MenuItem;
-using vantlow::host::OpenAllSubmenus;
-using vantlow::host::PluginLoader;
-using vantlow::host::PopulateMenu;
-using vantlow::host::ReadCommandList;
-using vantlow::host::ReadMenu;
-using vantlow::host::ReadScrap;
-using vantlow::host::ScrapText;
-using vantlow_test::StdoutCapture;
-using vantlow_test::TempDir;
+using namespace vantlow::host;
+using namespace vantlow_test;
+using vantlow_test::PrintTo; // found beside the rows, for GoogleTest
+
+// The fixture names the preferences file after the identifier it knows.
+static_assert(std::string_view(VANTLOW_BUNDLE_IDENTIFIER) == kVantlowIdentifier);
 
 const fs::path kPlugin = fs::path(VANTLOW_BUILD_PLUGIN_DIR) / "Vantlow.plugin";
 const fs::path kWrappedPlugin = fs::path(VANTLOW_WRAPPED_PLUGIN_DIR) / "Vantlow.plugin";
@@ -59,34 +48,6 @@ const fs::path kWrappedPlugin = fs::path(VANTLOW_WRAPPED_PLUGIN_DIR) / "Vantlow.
 constexpr UInt32 kSeparator = kMenuItemAttrSeparator;
 constexpr UInt32 kHeader = kMenuItemAttrSectionHeader;
 constexpr UInt16 kEscapeKey = 53;
-
-void NoBell() {}
-
-MenuItem Item(const std::string &text, UInt32 command, UInt32 attributes = 0) {
-  MenuItem item;
-  item.text = text;
-  item.command = command;
-  item.attributes = attributes;
-  return item;
-}
-
-MenuItem Submenu(const std::string &text, std::vector<MenuItem> items) {
-  MenuItem item;
-  item.text = text;
-  item.hasSubmenu = true;
-  item.submenu = std::move(items);
-  return item;
-}
-
-std::string Describe(const std::vector<MenuItem> &items, int depth = 0) {
-  std::string out;
-  for (const MenuItem &item : items) {
-    out += std::string(static_cast<size_t>(depth) * 2, ' ') + item.text + " [" +
-           std::to_string(item.command) + "," + std::to_string(item.attributes) + "]\n";
-    if (item.hasSubmenu) out += Describe(item.submenu, depth + 1);
-  }
-  return out;
-}
 
 // 'utxt' bytes of UTF-8 text (this machine's byte order).
 std::string UtxtOf(const std::string &utf8) {
@@ -153,42 +114,14 @@ struct Examined {
   AEDescHolder commands;
 };
 
-class PluginTest : public ::testing::Test {
+class PluginTest : public BundleHostTest {
 protected:
-  void SetUp() override {
-    std::setlocale(LC_ALL, "C.UTF-8");
-    for (const char *name : {"XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "LANGUAGE"}) {
-      const char *value = std::getenv(name);
-      saved_[name] = value ? std::optional<std::string>(value) : std::nullopt;
-    }
-    setenv("XDG_CONFIG_HOME", config_.path().c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
-    setenv("LANGUAGE", "en", 1);
-    VPPreferencesResetForTesting();
-    VPSysBeepSetHandler(NoBell);
-    ASSERT_EQ(ClearCurrentScrap(), noErr);
-    handlers_ = VPEventTargetCountHandlers(GetApplicationEventTarget());
-  }
-
   void TearDown() override {
     plugin_.reset();
-    VPSyscallReset();
     VPTestSetKeyMap(nullptr);
     VPTickCountSetSource(nullptr);
-    VPFaultDisarm();
-    VPSysBeepSetHandler(nullptr);
-    EXPECT_EQ(VPEventTargetCountHandlers(GetApplicationEventTarget()), handlers_)
-        << "a populate handler was left installed";
-    for (const auto &[name, value] : saved_) {
-      if (value) {
-        setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        unsetenv(name.c_str());
-      }
-    }
     ForgetBundleCaches();
-    VPPreferencesResetForTesting();
-    std::setlocale(LC_ALL, "C");
+    BundleHostTest::TearDown();
   }
 
   // Strings tables are read once per bundle; a test that changes the
@@ -200,42 +133,21 @@ protected:
 
   // Loads the bundle; its instance reads the preferences now.
   void Load(const fs::path &bundle = kPlugin) {
-    std::ostringstream diagnostics;
-    std::string reason;
-    StdoutCapture quiet;
-    plugin_ = PluginLoader(diagnostics).Load(bundle, &reason);
-    ASSERT_TRUE(plugin_) << reason;
+    plugin_ = LoadQuietly(bundle);
+    ASSERT_TRUE(plugin_);
     EXPECT_EQ(plugin_->identifier(), VANTLOW_BUNDLE_IDENTIFIER);
     ForgetBundleCaches();
-  }
-
-  void WritePreferences(const std::string &entries) {
-    const fs::path folder = fs::path(config_.path()) / "vantlow";
-    fs::create_directories(folder);
-    std::ofstream out(folder / (std::string(VANTLOW_BUNDLE_IDENTIFIER) + ".plist"));
-    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>" << entries
-        << "</dict></plist>\n";
-    out.close();
-    VPPreferencesResetForTesting();
   }
 
   Examined Examine(const std::vector<std::string> &paths) {
     Examined e;
     EXPECT_EQ(MakeContext(paths, &e.context, nullptr), noErr);
-    EXPECT_EQ(MakeCommandList(&e.commands), noErr);
-    StdoutCapture capture;
-    e.status = plugin_->ExamineContext(e.context.get(), e.commands.get());
-    e.log = capture.Take();
+    e.status = ExamineQuietly(*plugin_, e.context.get(), &e.commands, &e.log);
     return e;
   }
 
   // The command list as ExamineContext built it.
-  std::vector<MenuItem> Closed(const Examined &e) {
-    std::vector<MenuItem> items;
-    std::string problem;
-    EXPECT_EQ(ReadCommandList(*e.commands.get(), &items, &problem), noErr) << problem;
-    return items;
-  }
+  static std::vector<MenuItem> Closed(const Examined &e) { return CommandListItems(e.commands); }
 
   // The menu made from the command list with every submenu opened; *log
   // receives what the plug-in printed meanwhile.
@@ -257,15 +169,6 @@ protected:
     return plugin_->HandleSelection(context.get(), command);
   }
 
-  ScrapText Scrap() {
-    ScrapText scrap;
-    EXPECT_EQ(ReadScrap(&scrap), noErr);
-    return scrap;
-  }
-
-  TempDir config_, runtime_;
-  std::map<std::string, std::optional<std::string>> saved_;
-  ItemCount handlers_ = 0;
   std::optional<LoadedPlugin> plugin_;
 };
 
@@ -397,10 +300,6 @@ struct StopCase {
   bool cancelKey; // else the tick clock runs out
 };
 
-void PrintTo(const StopCase &row, std::ostream *os) {
-  *os << row.name;
-}
-
 UInt32 gTicks = 0;
 // Forty ticks pass at every look at the clock: the limit of 60 is over on
 // the second folder entered.
@@ -436,14 +335,14 @@ TEST_P(StoppedCalculation, ShowsTheIncompleteWording) {
     EXPECT_EQ(items[0].text, "more than 0 files (0 invisible), 0 folders (0 invisible)");
   }
   EXPECT_EQ(Choose(e, kCmdItemCount), noErr);
-  EXPECT_EQ(Scrap().unicode, UtxtOf(items[0].text));
+  EXPECT_EQ(CurrentScrap().unicode, UtxtOf(items[0].text));
   plugin_->PostMenuCleanup();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, StoppedCalculation,
-    ::testing::ValuesIn(std::vector<StopCase>{{"TimeLimit", false}, {"CancelKey", true}}),
-    [](const ::testing::TestParamInfo<StopCase> &row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, StoppedCalculation,
+                         ::testing::ValuesIn(std::vector<StopCase>{{"TimeLimit", false},
+                                                                   {"CancelKey", true}}),
+                         RowName());
 
 TEST_F(PluginTest, FailedCalculationLeavesNoSubmenuAndIsReportedOnce) {
   Load();
@@ -506,10 +405,6 @@ struct CommandCase {
   int line; // the menu line it copies; -1: all four; -2: copies nothing
 };
 
-void PrintTo(const CommandCase &row, std::ostream *os) {
-  *os << row.name;
-}
-
 class ChosenCommand : public PluginTest, public ::testing::WithParamInterface<CommandCase> {};
 
 TEST_P(ChosenCommand, PutsItsLineOnTheScrapByteForByte) {
@@ -530,7 +425,7 @@ TEST_P(ChosenCommand, PutsItsLineOnTheScrapByteForByte) {
             noErr);
 
   EXPECT_EQ(Choose(e, c.command), noErr);
-  const ScrapText after = Scrap();
+  const ScrapText after = CurrentScrap();
   if (c.line == -2) {
     EXPECT_EQ(after.unicode, before);
     EXPECT_FALSE(after.text);
@@ -559,9 +454,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, ChosenCommand,
                              {"Zero", 0, -2},
                              {"AnotherPlugInsCommand", 1, -2},
                          }),
-                         [](const ::testing::TestParamInfo<CommandCase> &row) {
-                           return std::string(row.param.name);
-                         });
+                         RowName());
 
 // ---- Deferred mode ----
 
@@ -569,10 +462,6 @@ struct DeferredCase {
   const char *name;
   bool unreadableFolder;
 };
-
-void PrintTo(const DeferredCase &row, std::ostream *os) {
-  *os << row.name;
-}
 
 class DeferredMode : public PluginTest, public ::testing::WithParamInterface<DeferredCase> {};
 
@@ -637,7 +526,7 @@ TEST_P(DeferredMode, BuildsPlaceholdersAndFillsThemInWhenTheSubmenuOpens) {
 
   // A chosen line is the line as filled in.
   EXPECT_EQ(Choose(e, kCmdTotalSize), noErr);
-  EXPECT_EQ(Scrap().unicode, UtxtOf(submenu[1].text));
+  EXPECT_EQ(CurrentScrap().unicode, UtxtOf(submenu[1].text));
 
   plugin_->PostMenuCleanup();
   EXPECT_EQ(VPEventTargetCountHandlers(GetApplicationEventTarget()), handlers_);
@@ -648,9 +537,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, DeferredMode,
                              {"AllFoldersReadable", false},
                              {"UnreadableFolder", true},
                          }),
-                         [](const ::testing::TestParamInfo<DeferredCase> &row) {
-                           return std::string(row.param.name);
-                         });
+                         RowName());
 
 TEST_F(PluginTest, StoredLimitOfNoneLetsTheWalkRunPastTheClock) {
   WritePreferences("<key>FileSize-LimitTicks</key><integer>-1</integer>");
@@ -673,10 +560,6 @@ struct SetupCase {
   UInt32 button;
   bool deferredAfter;
 };
-
-void PrintTo(const SetupCase &row, std::ostream *os) {
-  *os << row.name;
-}
 
 class SetupPeriod : public PluginTest, public ::testing::WithParamInterface<SetupCase> {};
 
@@ -702,11 +585,9 @@ TEST_P(SetupPeriod, ChangesTheNextMenuOnlyWhenAccepted) {
   EXPECT_EQ(VPScriptCountPendingSteps(), 0u);
   VPScriptEnd();
   EXPECT_EQ(chosen, noErr);
-  EXPECT_FALSE(Scrap().unicode) << "the setup copies nothing";
+  EXPECT_FALSE(CurrentScrap().unicode) << "the setup copies nothing";
 
-  const fs::path stored =
-      fs::path(config_.path()) / "vantlow" / (std::string(VANTLOW_BUNDLE_IDENTIFIER) + ".plist");
-  EXPECT_EQ(fs::exists(stored), c.deferredAfter);
+  EXPECT_EQ(fs::exists(PreferencesFile()), c.deferredAfter);
 
   Examined next = Examine({tree.sel});
   ASSERT_EQ(next.status, noErr) << next.log;
@@ -724,9 +605,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, SetupPeriod,
                              {"OK", kHICommandOK, true},
                              {"Cancel", kHICommandCancel, false},
                          }),
-                         [](const ::testing::TestParamInfo<SetupCase> &row) {
-                           return std::string(row.param.name);
-                         });
+                         RowName());
 
 // ---- Localization ----
 
@@ -745,8 +624,9 @@ TEST_F(PluginTest, SecondLocalizationIsChosenThroughTheLocale) {
   EXPECT_EQ(closed[0].submenu[5].text, "Alle Gr\u00f6\u00dfen kopieren");
   EXPECT_EQ(closed[0].submenu[7].text, "Zeitlimit festlegen \u2026");
   EXPECT_EQ(Choose(e, kCmdCopyAllSizes), noErr);
-  EXPECT_EQ(Scrap().text, closed[0].submenu[0].text + "\r" + closed[0].submenu[1].text + "\r" +
-                              closed[0].submenu[2].text + "\r" + closed[0].submenu[3].text + "\r");
+  EXPECT_EQ(CurrentScrap().text, closed[0].submenu[0].text + "\r" + closed[0].submenu[1].text +
+                                     "\r" + closed[0].submenu[2].text + "\r" +
+                                     closed[0].submenu[3].text + "\r");
   plugin_->PostMenuCleanup();
 }
 
@@ -764,7 +644,7 @@ TEST_F(PluginTest, MenuCyclesSurviveEveryAllocationFailure) {
   for (bool deferred : {false, true}) {
     SCOPED_TRACE(deferred ? "deferred" : "immediate");
     WritePreferences(deferred ? "<key>FileSize-LazyCalc</key><true/>" : "");
-    long (*blocks)() = nullptr;
+    LiveBlocksFunction blocks = nullptr;
     auto cycle = [&](long n) {
       const long before = blocks ? blocks() : 0;
       std::string reason;
@@ -772,16 +652,11 @@ TEST_F(PluginTest, MenuCyclesSurviveEveryAllocationFailure) {
       OSStatus examined = noErr, chosen = noErr;
       {
         StdoutCapture quiet;
-        std::ostringstream diagnostics;
-        std::optional<LoadedPlugin> plugin =
-            PluginLoader(diagnostics).Load(kWrappedPlugin, &reason);
+        std::optional<LoadedPlugin> plugin = LoadBundle(kWrappedPlugin, &reason);
         loaded = plugin.has_value();
         AEDescHolder commands;
         if (plugin && MakeCommandList(&commands) == noErr) {
-          if (!blocks) {
-            blocks = reinterpret_cast<long (*)()>(CFBundleGetFunctionPointerForName(
-                plugin->bundle(), CFSTR("VPBundleAllocWrapLiveBlocks")));
-          }
+          if (!blocks) blocks = LiveBlocksOf(*plugin);
           examined = plugin->ExamineContext(context.get(), commands.get());
           MenuHolder menu;
           if (examined == noErr && BuildMenu(*commands.get(), &menu, nullptr) == noErr)
