@@ -2,12 +2,24 @@
 // allocations succeed, then one (or every later one) fails". The plug-in's
 // wrapped malloc/calloc/realloc ask the same countdown, so one sweep reaches
 // every allocation of a test run.
+//
+// Small blocks freed through the seam are kept per thread, by size, and
+// handed out again before the C allocator is asked. A folder walk makes and
+// frees one small object per entry, thousands at a time, and the C
+// allocator's own per-thread cache holds only a few blocks of each size:
+// past them every block goes through its general lists and is sorted out
+// again when a large block is next asked for. Sanitizer builds skip this
+// cache so that every use after free is still caught.
 #include "alloc.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
+#include <malloc.h>
 
 #include <vantlow/platform_testing.h>
+
+#include "one_thread.h"
 
 namespace {
 std::atomic<bool> gArmed{false};
@@ -15,23 +27,107 @@ std::atomic<long> gCountdown{0};
 std::atomic<bool> gRepeat{false};
 std::atomic<long> gFailed{0};
 std::atomic<long> gLive{0};
-thread_local int tPermanentDepth = 0;
+// The platform library is loaded with the programs that use it, so its
+// thread-locals can live in the static TLS block and be reached without a
+// call into the dynamic linker on every allocation.
+[[gnu::tls_model("initial-exec")]] thread_local int tPermanentDepth = 0;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kCacheBlocks = false;
+#else
+constexpr bool kCacheBlocks = true;
+#endif
+
+// Blocks are sorted by the C allocator's chunk size (usable size + 8, a
+// multiple of 16 on x86-64 glibc): class c holds blocks of at least
+// 16c - 8 usable bytes. Only classes up to 256-byte chunks are kept.
+constexpr std::size_t kClasses = 17;
+constexpr std::size_t kLargestSmall = 16 * (kClasses - 1) - 8; // 248 bytes
+// Enough for the entries of a large folder; beyond it blocks go back.
+constexpr std::uint32_t kBlocksPerClass = 16384;
+
+struct FreeBlock {
+  FreeBlock *next;
+};
+
+enum class CacheState : unsigned char { kUnused, kOpen, kClosed };
+
+struct BlockCache {
+  FreeBlock *heads[kClasses];
+  std::uint32_t counts[kClasses];
+  CacheState state;
+};
+[[gnu::tls_model("initial-exec")]] thread_local BlockCache tCache{};
+
+// Gives a thread's kept blocks back when the thread ends; later frees on
+// that thread (other thread-locals going away) go straight to the C
+// allocator.
+struct CacheReleaser {
+  CacheReleaser() noexcept { tCache.state = CacheState::kOpen; }
+  ~CacheReleaser() {
+    tCache.state = CacheState::kClosed;
+    for (std::size_t c = 0; c < kClasses; ++c) {
+      while (FreeBlock *b = tCache.heads[c]) {
+        tCache.heads[c] = b->next;
+        std::free(b);
+      }
+      tCache.counts[c] = 0;
+    }
+  }
+};
+
+std::size_t ClassForRequest(std::size_t size) noexcept {
+  const std::size_t chunk = size + 8 < 32 ? 32 : size + 8;
+  return (chunk + 15) / 16;
+}
+
+void *TakeCached(std::size_t size) noexcept {
+  if (!kCacheBlocks || size > kLargestSmall) return std::malloc(size ? size : 1);
+  const std::size_t c = ClassForRequest(size);
+  if (FreeBlock *b = tCache.heads[c]) {
+    tCache.heads[c] = b->next;
+    --tCache.counts[c];
+    return b;
+  }
+  // Asked at the class's full size, so that the block can serve any
+  // request of its class when it comes back.
+  return std::malloc(16 * c - 8);
+}
+
+void GiveBack(void *p) noexcept {
+  if (kCacheBlocks && tCache.state != CacheState::kClosed) {
+    const std::size_t c = (malloc_usable_size(p) + 8) / 16;
+    if (c < kClasses && tCache.counts[c] < kBlocksPerClass) {
+      if (tCache.state == CacheState::kUnused) {
+        // Registers the thread's releaser on its first kept block.
+        thread_local CacheReleaser releaser;
+        (void)releaser;
+      }
+      auto *b = static_cast<FreeBlock *>(p);
+      b->next = tCache.heads[c];
+      tCache.heads[c] = b;
+      ++tCache.counts[c];
+      return;
+    }
+  }
+  std::free(p);
+}
 } // namespace
 
 namespace vp {
 
 void *Allocate(std::size_t size) noexcept {
   const bool counted = tPermanentDepth == 0;
-  if (counted && VPFaultAllocStep()) return nullptr;
-  void *p = std::malloc(size ? size : 1);
-  if (p && counted) gLive.fetch_add(1, std::memory_order_relaxed);
+  if (counted && gArmed.load(std::memory_order_relaxed) && VPFaultAllocStep()) return nullptr;
+  void *p = TakeCached(size);
+  if (p && counted) vp::CountAdd(gLive, 1L);
   return p;
 }
 
 void Free(void *p) noexcept {
   if (!p) return;
-  if (tPermanentDepth == 0) gLive.fetch_sub(1, std::memory_order_relaxed);
-  std::free(p);
+  if (tPermanentDepth == 0) vp::CountAdd(gLive, -1L);
+  GiveBack(p);
 }
 
 PermanentAllocationScope::PermanentAllocationScope() noexcept { ++tPermanentDepth; }

@@ -171,6 +171,15 @@ extern "C" OSErr FSGetCatalogInfo(const FSRef *ref, FSCatalogInfoBitmap whichInf
     RefView view;
     if (OSErr err = DecodeRef(ref, &view)) return err;
     if (!NodeAlive(view.node)) return fnfErr;
+    // A walk asks every item for its node flags alone, and the listing
+    // that made the reference already told them.
+    if (whichInfo == kFSCatInfoNodeFlags && !outName && !parentRef) {
+      const Kind kind = view.isRoot ? kKindFolder : HintKind(view.hint);
+      if (kind != kKindUnknown) {
+        catalogInfo->nodeFlags = kind == kKindFolder ? kFSNodeIsDirectoryMask : 0;
+        return noErr;
+      }
+    }
     NameBuffer buffer;
     ItemAt item;
     item.name = ItemName(view, &buffer);

@@ -69,17 +69,13 @@ Listing::~Listing() {
   } else {
     FreeBuffer(buffer_);
   }
-  if (!indexInBuffer_) Free(index_);
 }
 
 OSErr Listing::Read(int fd) {
   used_ = 0;
   hasHidden_ = false;
-  sidecars_ = 0;
-  if (!indexInBuffer_) Free(index_);
-  index_ = nullptr;
-  indexInBuffer_ = false;
-  indexSize_ = 0;
+  selfInode_ = 0;
+  items_.clear();
   if (!VPFaultProbe()) throw std::bad_alloc();
   if (!buffer_ && gSpare) {
     buffer_ = gSpare;
@@ -110,102 +106,112 @@ OSErr Listing::Read(int fd) {
     if (n == 0) break;
     used_ += static_cast<std::size_t>(n);
   }
-  Entry entry;
-  std::size_t next = 0;
-  std::size_t entries = 0;
-  for (std::size_t pos = 0; At(pos, &entry, &next); pos = next) {
-    ++entries;
-    if (entry.name == ".hidden" && entry.type != DT_DIR) hasHidden_ = true;
-    if (IsSidecarName(entry.name)) ++sidecars_;
+
+  // Records: d_ino (8 bytes), d_off (8), d_reclen (2), d_type (1), the name.
+  // The kernel ends each name with one zero and pads the record to 8 bytes
+  // (the padding is not cleared), and a name holds no zero: so the name's
+  // end lies in the record's last 8 bytes, and the search starts there.
+  std::size_t records = 0;
+  for (std::size_t pos = 0; pos + kRecordHeader < used_;) {
+    std::uint16_t length = 0;
+    std::memcpy(&length, buffer_ + pos + 16, sizeof length);
+    if (length <= kRecordHeader || length > used_ - pos) break;
+    ++records;
+    pos += length;
   }
-  if (sidecars_) BuildIndex(entries);
+  items_.reserve(records);
+  std::size_t sidecars = 0;
+  for (std::size_t pos = 0; records > 0; --records) {
+    std::uint16_t length = 0;
+    std::memcpy(&length, buffer_ + pos + 16, sizeof length);
+    const char *name = buffer_ + pos + kRecordHeader;
+    const std::size_t room = length - kRecordHeader;
+    std::size_t size = room > 8 ? room - 8 : 0;
+    while (size < room && name[size] != '\0')
+      ++size;
+    const auto type = static_cast<unsigned char>(buffer_[pos + 18]);
+    const std::string_view view(name, size);
+    if (view == "." || view == ".." || view.empty() || size > kMaxNameBytes) {
+      // "." names the folder itself; a record with no name or a name too
+      // long for any folder cannot be an item.
+      if (view == ".") std::memcpy(&selfInode_, buffer_ + pos, sizeof(std::uint64_t));
+      pos += length;
+      continue;
+    }
+    if (view == ".hidden" && type != DT_DIR) hasHidden_ = true;
+    if (IsSidecarName(view) && IsRegularOrUnknown(type)) ++sidecars;
+    items_.push_back(Item{static_cast<std::uint32_t>(pos + kRecordHeader),
+                          static_cast<std::uint16_t>(size),
+                          static_cast<std::uint8_t>(KindFromDirentType(type) | kHintSidecarKnown),
+                          static_cast<std::uint8_t>(size < room)});
+    pos += length;
+  }
+  if (sidecars) SortOutSidecars();
   return noErr;
 }
 
-bool Listing::At(std::size_t pos, Entry *entry, std::size_t *next) const noexcept {
-  if (pos + kRecordHeader >= used_) return false;
-  std::uint16_t length = 0;
-  std::memcpy(&length, buffer_ + pos + 16, sizeof length);
-  if (length <= kRecordHeader || length > used_ - pos) return false;
-  const char *name = buffer_ + pos + kRecordHeader;
-  entry->name = std::string_view(name, strnlen(name, length - kRecordHeader));
-  entry->type = static_cast<unsigned char>(buffer_[pos + 18]);
-  *next = pos + length;
-  return true;
-}
-
-void Listing::BuildIndex(std::size_t entries) {
-  Entry entry;
-  std::size_t next = 0;
-  std::memset(partnerFilter_, 0, sizeof partnerFilter_);
+// Leaves out each "._x" whose partner "x" is listed (it is x's resource fork,
+// not an item) and marks each partner as having one. Regular files (or
+// entries of unknown type) named "._x" count as sidecars.
+void Listing::SortOutSidecars() {
+  const std::size_t count = items_.size();
   std::size_t size = 16;
-  while (size < entries * 2)
+  while (size < count * 2)
     size *= 2;
-  // The buffer always ends with room to spare (at least kMinimumRoom), which
-  // holds the index of most folders without a block of its own.
-  const std::size_t bytes = size * sizeof(std::uint32_t);
-  const std::size_t start = (used_ + alignof(std::uint32_t) - 1) & ~(alignof(std::uint32_t) - 1);
-  if (start <= capacity_ && bytes <= capacity_ - start) {
-    index_ = reinterpret_cast<std::uint32_t *>(buffer_ + start);
-    indexInBuffer_ = true;
-  } else {
-    index_ = static_cast<std::uint32_t *>(Allocate(bytes));
-    if (!index_) throw std::bad_alloc();
-  }
-  std::memset(index_, 0, bytes);
-  indexSize_ = size;
-  for (std::size_t pos = 0; At(pos, &entry, &next); pos = next) {
-    if (IsSidecarName(entry.name) && IsRegularOrUnknown(entry.type)) {
-      const std::size_t bit = HashBytes(entry.name.substr(2)) % kFilterBits;
-      partnerFilter_[bit / 64] |= std::uint64_t{1} << (bit % 64);
+  Vector<std::uint32_t> index(size, 0); // item number + 1, open addressing
+  // One bit per hash of the partner name "x" of each "._x": most entries of
+  // a folder with sidecars have none, and a clear bit says so without
+  // building the sidecar's name and looking it up.
+  constexpr std::size_t kFilterBits = 1024;
+  std::uint64_t partners[kFilterBits / 64] = {};
+  auto isSidecar = [&](std::size_t i) {
+    const Kind kind = HintKind(items_[i].hint);
+    return IsSidecarName(Name(i)) && (kind == kKindFile || kind == kKindUnknown);
+  };
+  Vector<std::uint64_t> hashes(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string_view name = Name(i);
+    if (isSidecar(i)) {
+      const std::size_t bit = HashBytes(name.substr(2)) % kFilterBits;
+      partners[bit / 64] |= std::uint64_t{1} << (bit % 64);
     }
-    std::size_t i = HashBytes(entry.name) & (size - 1);
-    while (index_[i])
-      i = (i + 1) & (size - 1);
-    index_[i] = static_cast<std::uint32_t>(pos + 1);
+    hashes[i] = HashBytes(name);
+    std::size_t slot = hashes[i] & (size - 1);
+    while (index[slot])
+      slot = (slot + 1) & (size - 1);
+    index[slot] = static_cast<std::uint32_t>(i + 1);
   }
-}
-
-bool Listing::Contains(std::string_view name, bool regularOnly) const noexcept {
-  if (!index_) return false;
-  for (std::size_t i = HashBytes(name) & (indexSize_ - 1); index_[i];
-       i = (i + 1) & (indexSize_ - 1)) {
-    Entry entry;
-    std::size_t next = 0;
-    if (At(index_[i] - 1, &entry, &next) && entry.name == name)
-      return !regularOnly || IsRegularOrUnknown(entry.type);
-  }
-  return false;
-}
-
-bool Listing::IsItem(const Entry &entry) const noexcept {
-  if (entry.name == "." || entry.name == ".." || entry.name.empty()) return false;
-  if (sidecars_ && IsSidecarName(entry.name) && IsRegularOrUnknown(entry.type) &&
-      Contains(entry.name.substr(2), false))
-    return false;
-  return true;
-}
-
-std::uint8_t Listing::HintFor(const Entry &entry) const noexcept {
-  std::uint8_t hint = KindFromDirentType(entry.type) | kHintSidecarKnown;
-  if (!sidecars_ || entry.name.size() + 2 > kMaxNameBytes) return hint;
-  const std::size_t bit = HashBytes(entry.name) % kFilterBits;
-  if (!(partnerFilter_[bit / 64] >> (bit % 64) & 1)) return hint;
+  // The item named name, or count when none is; sidecarsOnly asks for a
+  // sidecar (a regular file or an entry of unknown type).
+  auto find = [&](std::string_view name, bool sidecarsOnly) {
+    for (std::size_t slot = HashBytes(name) & (size - 1); index[slot];
+         slot = (slot + 1) & (size - 1)) {
+      const std::size_t i = index[slot] - 1;
+      if (Name(i) == name) return !sidecarsOnly || isSidecar(i) ? i : count;
+    }
+    return count;
+  };
+  constexpr std::uint8_t kDrop = 0x80; // marks a partnered sidecar until the compaction
   char sidecar[kMaxNameBytes + 1];
   sidecar[0] = '.';
   sidecar[1] = '_';
-  std::memcpy(sidecar + 2, entry.name.data(), entry.name.size());
-  if (Contains(std::string_view(sidecar, entry.name.size() + 2), true)) hint |= kHintSidecarPresent;
-  return hint;
-}
-
-std::size_t Listing::CountItems() const noexcept {
-  std::size_t count = 0;
-  Entry entry;
-  std::size_t next = 0;
-  for (std::size_t pos = 0; At(pos, &entry, &next); pos = next)
-    if (IsItem(entry)) ++count;
-  return count;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string_view name = Name(i);
+    if (isSidecar(i) && find(name.substr(2), false) != count) {
+      items_[i].hint |= kDrop;
+      continue;
+    }
+    if (name.size() + 2 > kMaxNameBytes) continue;
+    const std::size_t bit = hashes[i] % kFilterBits;
+    if (!(partners[bit / 64] >> (bit % 64) & 1)) continue;
+    std::memcpy(sidecar + 2, name.data(), name.size());
+    if (find(std::string_view(sidecar, name.size() + 2), true) != count)
+      items_[i].hint |= kHintSidecarPresent;
+  }
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < count; ++i)
+    if (!(items_[i].hint & kDrop)) items_[kept++] = items_[i];
+  items_.resize(kept);
 }
 
 } // namespace vp::files
@@ -220,7 +226,7 @@ struct OpaqueFSIterator {
   int fd = -1;            // the folder, open for reading
   std::uint32_t node = 0; // its node: the folder of every reference handed out
   vp::files::Listing listing;
-  std::size_t cursor = 0; // byte offset of the next entry in the listing
+  std::size_t cursor = 0; // the next item of the listing
 };
 
 using namespace vp::files;
@@ -301,43 +307,33 @@ OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCo
   std::lock_guard<FilesMutex> lock(FilesLock());
   OpaqueFSIterator &it = *iterator;
   const Listing &listing = it.listing;
+  const std::size_t items = listing.CountItems();
   ItemCount count = 0;
-  while (count < maximumObjects) {
-    Listing::Entry entry;
-    std::size_t next = 0;
-    if (!listing.At(it.cursor, &entry, &next)) {
-      it.cursor = listing.end();
-      break;
-    }
-    if (!listing.IsItem(entry)) {
-      it.cursor = next;
-      continue;
-    }
-    // The kernel zero-terminates each name inside its record, so the
-    // listing's bytes serve as the C string; a record without the zero is
-    // copied.
+  while (count < maximumObjects && it.cursor < items) {
+    const std::size_t i = it.cursor;
+    const std::string_view name = listing.Name(i);
     NameBuffer buffer;
     ItemAt item;
     item.dirfd = it.fd;
-    item.name = entry.name.data();
-    if (it.cursor + kRecordHeader + entry.name.size() >= next) {
-      buffer.Set(entry.name);
+    item.name = name.data();
+    if (!listing.Terminated(i)) {
+      buffer.Set(name);
       item.name = buffer.c_str();
     }
-    item.nameSize = entry.name.size();
+    item.nameSize = name.size();
     item.folder = it.node;
-    item.hint = listing.HintFor(entry);
+    item.hint = listing.Hint(i);
     const OSErr err = vp::Edge<OSErr>(memFullErr, [&]() -> OSErr {
       if (whichInfo || names) {
         FSCatalogInfo *info = catalogInfos ? &catalogInfos[count] : nullptr;
         if (OSErr e = FillCatalogInfo(item, whichInfo, info, names ? &names[count] : nullptr))
           return e;
       }
-      if (refs) EncodeRef(it.node, entry.name, item.hint, &refs[count]);
+      if (refs) EncodeRef(it.node, name, item.hint, &refs[count]);
       return noErr;
     });
     if (err == fnfErr) { // gone since the listing: nothing to hand out
-      it.cursor = next;
+      ++it.cursor;
       continue;
     }
     if (err != noErr) {
@@ -347,21 +343,10 @@ OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCo
       return err;
     }
     ++count;
-    it.cursor = next;
-  }
-  // Step over what is not an item, so the last batch carries the end.
-  for (;;) {
-    Listing::Entry entry;
-    std::size_t next = 0;
-    if (!listing.At(it.cursor, &entry, &next)) {
-      it.cursor = listing.end();
-      break;
-    }
-    if (listing.IsItem(entry)) break;
-    it.cursor = next;
+    ++it.cursor;
   }
   *actualObjects = count;
-  return it.cursor >= listing.end() ? errFSNoMoreItems : noErr;
+  return it.cursor >= items ? errFSNoMoreItems : noErr;
 }
 
 } // extern "C"

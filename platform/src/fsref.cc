@@ -54,19 +54,43 @@ void StoreU32(UInt8 *p, std::uint32_t v) noexcept {
 }
 
 // Every reference is decoded on every File Manager call, so these checks
-// compare whole blocks rather than walk byte by byte.
-constexpr UInt8 kZeroBlock[kInlineCapacity] = {};
+// work a word at a time rather than byte by byte.
+std::uint64_t LoadU64(const UInt8 *p) noexcept {
+  std::uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
 
-bool AllZero(const UInt8 *p, std::size_t n) noexcept {
-  return n == 0 || std::memcmp(p, kZeroBlock, n) == 0;
+// Whether the inline name area holds nothing after its first length bytes.
+bool PaddingZero(const UInt8 *area, std::size_t length) noexcept {
+  static_assert(kInlineCapacity % 8 == 0);
+  std::uint64_t stray = 0;
+#pragma GCC unroll 9
+  for (std::size_t i = 0; i < kInlineCapacity; i += 8) {
+    if (i + 8 <= length) continue;
+    const std::uint64_t word = LoadU64(area + i);
+    // Little-endian: byte k of the word is bits 8k..8k+7.
+    stray |= i >= length ? word : word & (~std::uint64_t{0} << (8 * (length - i)));
+  }
+  return stray == 0;
+}
+
+bool SameBytes(const FSRef *a, const FSRef *b) noexcept {
+  static_assert(sizeof(FSRef) % 8 == 0);
+  std::uint64_t diff = 0;
+#pragma GCC unroll 10
+  for (std::size_t i = 0; i < sizeof(FSRef); i += 8)
+    diff |= LoadU64(a->hidden + i) ^ LoadU64(b->hidden + i);
+  return diff == 0;
 }
 
 // A name that can stand in a folder: not empty, not "." or "..", no "/" or NUL.
 bool ValidName(std::string_view name) noexcept {
   if (name.empty() || name.size() > kMaxNameBytes) return false;
   if (name[0] == '.' && (name.size() == 1 || (name.size() == 2 && name[1] == '.'))) return false;
-  return !std::memchr(name.data(), '/', name.size()) &&
-         !std::memchr(name.data(), '\0', name.size());
+  for (const char c : name)
+    if (c == '/' || c == '\0') return false;
+  return true;
 }
 
 std::uint64_t HashName(std::uint32_t folder, std::string_view name) noexcept {
@@ -509,15 +533,14 @@ OSErr DecodeChecked(const FSRef *ref, RefView *out) noexcept {
   out->cname = nullptr;
   switch (b[5]) {
   case kFormRoot:
-    if (node != t.root || b[7] != 0 || !AllZero(b + kHeaderSize, kInlineCapacity)) return paramErr;
+    if (node != t.root || b[7] != 0 || !PaddingZero(b + kHeaderSize, 0)) return paramErr;
     out->isRoot = true;
     out->name = "/";
     out->cname = "/";
     return noErr;
   case kFormInline: {
     const std::size_t length = b[7];
-    if (length == 0 || length > kInlineCapacity ||
-        !AllZero(b + kHeaderSize + length, kInlineCapacity - length))
+    if (length == 0 || length > kInlineCapacity || !PaddingZero(b + kHeaderSize, length))
       return paramErr;
     out->name = std::string_view(reinterpret_cast<const char *>(b + kHeaderSize), length);
     // The zero padding after a shorter name terminates it in place.
@@ -527,7 +550,7 @@ OSErr DecodeChecked(const FSRef *ref, RefView *out) noexcept {
   case kFormSpilled: {
     const std::uint32_t id = LoadU32(b + kHeaderSize);
     if (b[7] != 0 || id == 0 || id > t.spills.size() || S(id).folder != node ||
-        !AllZero(b + kHeaderSize + 4, kInlineCapacity - 4))
+        !PaddingZero(b + kHeaderSize, 4))
       return paramErr;
     out->name = S(id).name;
     out->cname = S(id).name.c_str();
@@ -568,7 +591,7 @@ bool gHaveLastGood = false;
 
 OSErr DecodeRef(const FSRef *ref, RefView *out) noexcept {
   if (!ref) return paramErr;
-  if (gHaveLastGood && std::memcmp(ref, &gLastGood, sizeof(FSRef)) == 0) {
+  if (gHaveLastGood && SameBytes(ref, &gLastGood)) {
     DecodeKnownGood(ref, out);
     return noErr;
   }
@@ -581,21 +604,21 @@ OSErr DecodeRef(const FSRef *ref, RefView *out) noexcept {
 }
 
 void EncodeRef(std::uint32_t node, std::string_view name, std::uint8_t hint, FSRef *out) {
-  FSRef ref;
-  std::memset(&ref, 0, sizeof ref);
-  UInt8 *b = ref.hidden;
+  // A long name is spilled first: if that throws, *out is untouched.
+  const std::uint32_t spilled = name.size() > kInlineCapacity ? SpillName(node, name) : 0;
+  UInt8 *b = out->hidden;
+  std::memset(b, 0, sizeof(FSRef));
   StoreU32(b, node);
   b[4] = kMagic;
   b[6] = hint;
-  if (name.size() <= kInlineCapacity) {
+  if (!spilled) {
     b[5] = kFormInline;
     b[7] = static_cast<UInt8>(name.size());
     std::memcpy(b + kHeaderSize, name.data(), name.size());
   } else {
     b[5] = kFormSpilled;
-    StoreU32(b + kHeaderSize, SpillName(node, name));
+    StoreU32(b + kHeaderSize, spilled);
   }
-  *out = ref;
 }
 
 void EncodeRootRef(FSRef *out) noexcept {

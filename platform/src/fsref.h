@@ -26,6 +26,7 @@
 #include <Carbon/Files.h>
 
 #include "alloc.h"
+#include "one_thread.h"
 
 namespace vp::files {
 
@@ -38,18 +39,27 @@ OSErr ErrnoToOSErr(int err) noexcept;
 
 // The File Manager's lock. Every call about an item takes it, several
 // times per entry of a folder walk, so taking and giving it back while no
-// other thread holds it is one atomic instruction each, inline; a thread
-// that finds it held sleeps in the kernel (futex) until it is given back.
-// Not recursive. Used through std::lock_guard<FilesMutex>.
+// other thread holds it is one atomic instruction each, inline (a plain
+// store while the process has one thread); a thread that finds it held
+// sleeps in the kernel (futex) until it is given back. Not recursive. Used
+// through std::lock_guard<FilesMutex>.
 class FilesMutex {
 public:
   void lock() noexcept {
+    if (OneThread()) {
+      state_.store(kHeld, std::memory_order_relaxed);
+      return;
+    }
     int expected = kFree;
     if (!state_.compare_exchange_strong(expected, kHeld, std::memory_order_acquire,
                                         std::memory_order_relaxed))
       LockContended();
   }
   void unlock() noexcept {
+    if (OneThread()) {
+      state_.store(kFree, std::memory_order_relaxed);
+      return;
+    }
     if (state_.exchange(kFree, std::memory_order_release) == kHeldWithWaiters) WakeOne();
   }
 
@@ -223,7 +233,10 @@ void NameToHFS(std::string_view name, HFSUniStr255 *out);
 
 // ---- Listings ----
 
-// The whole listing of one folder, read with getdents64 into one buffer.
+// The whole listing of one folder, read with getdents64 into one buffer and
+// sorted out once: which entries are items (not "." or "..", and not an
+// AppleDouble file "._x" whose partner "x" is listed too), and the hint each
+// item's reference carries.
 class Listing {
 public:
   Listing() noexcept = default;
@@ -235,40 +248,37 @@ public:
   // Throws std::bad_alloc; other failures are results.
   OSErr Read(int fd);
 
-  struct Entry {
-    std::string_view name;
-    unsigned char type; // d_type
-  };
-  // The entry at byte offset pos, and the offset of the next one; false at
-  // the end.
-  bool At(std::size_t pos, Entry *entry, std::size_t *next) const noexcept;
-  std::size_t end() const noexcept { return used_; }
+  // The items, in the listing's order.
+  std::size_t CountItems() const noexcept { return items_.size(); }
+  std::string_view Name(std::size_t i) const noexcept {
+    return std::string_view(buffer_ + items_[i].offset, items_[i].size);
+  }
+  // Whether the name is followed by a zero in the buffer (the kernel ends
+  // every name so), so that it serves as a C string in place.
+  bool Terminated(std::size_t i) const noexcept { return items_[i].terminated != 0; }
+  // The hint a reference to the item carries.
+  std::uint8_t Hint(std::size_t i) const noexcept { return items_[i].hint; }
 
-  // Whether the folder lists this entry as an item: not "." or "..", and
-  // not an AppleDouble file "._x" whose partner "x" is listed too.
-  bool IsItem(const Entry &entry) const noexcept;
-  // The hint a reference to this entry carries.
-  std::uint8_t HintFor(const Entry &entry) const noexcept;
   bool HasHiddenFile() const noexcept { return hasHidden_; }
-  std::size_t CountItems() const noexcept;
+  // The inode number the listing gives for "." (the folder itself), 0 when
+  // it lists none.
+  ino_t SelfInode() const noexcept { return selfInode_; }
 
 private:
-  bool Contains(std::string_view name, bool regularOnly) const noexcept;
-  void BuildIndex(std::size_t entries);
+  struct Item {
+    std::uint32_t offset; // of the name in the buffer
+    std::uint16_t size;
+    std::uint8_t hint;
+    std::uint8_t terminated;
+  };
+  void SortOutSidecars();
 
   char *buffer_ = nullptr;
   std::size_t used_ = 0;
   std::size_t capacity_ = 0;
   bool hasHidden_ = false;
-  std::size_t sidecars_ = 0;
-  std::uint32_t *index_ = nullptr; // entry offsets + 1, open addressing; only with sidecars
-  std::size_t indexSize_ = 0;
-  bool indexInBuffer_ = false; // index_ lies in the buffer's unused tail, not a block of its own
-  // One bit per hash of the partner name "x" of each "._x" that may be a
-  // sidecar: most entries of a folder with sidecars have none, and a clear
-  // bit says so without building the sidecar's name and looking it up.
-  static constexpr std::size_t kFilterBits = 1024;
-  std::uint64_t partnerFilter_[kFilterBits / 64] = {};
+  ino_t selfInode_ = 0;
+  Vector<Item> items_;
 };
 
 // ---- Launch Services ----

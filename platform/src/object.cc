@@ -5,6 +5,8 @@
 
 #include <vantlow/platform_testing.h>
 
+#include "one_thread.h"
+
 namespace {
 std::atomic<long> gLiveObjects{0};
 constexpr CFIndex kImmortalCount = 0x7fffffff;
@@ -12,17 +14,17 @@ constexpr CFIndex kImmortalCount = 0x7fffffff;
 
 namespace vp {
 
-Object::Object() noexcept { gLiveObjects.fetch_add(1, std::memory_order_relaxed); }
+Object::Object() noexcept { CountAdd(gLiveObjects, 1L); }
 
 Object::~Object() {
-  if (!immortal_) gLiveObjects.fetch_sub(1, std::memory_order_relaxed);
+  if (!immortal_) CountAdd(gLiveObjects, -1L);
 }
 
 void Object::MakeImmortal() noexcept {
   if (immortal_) return;
   immortal_ = true;
   refs = kImmortalCount;
-  gLiveObjects.fetch_sub(1, std::memory_order_relaxed);
+  CountAdd(gLiveObjects, -1L);
 }
 
 String16 Object::Describe() const {
@@ -49,7 +51,7 @@ extern "C" {
 CFTypeRef CFRetain(CFTypeRef cf) noexcept {
   if (!cf) return nullptr;
   const vp::Object *o = vp::AsObject(cf);
-  if (!o->immortal()) const_cast<vp::Object *>(o)->refs.fetch_add(1, std::memory_order_relaxed);
+  if (!o->immortal()) vp::CountAdd<CFIndex>(const_cast<vp::Object *>(o)->refs, 1);
   return cf;
 }
 
@@ -57,7 +59,7 @@ void CFRelease(CFTypeRef cf) noexcept {
   if (!cf) return;
   vp::Object *o = const_cast<vp::Object *>(vp::AsObject(cf));
   if (o->immortal()) return;
-  if (o->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete o;
+  if (vp::CountAdd<CFIndex>(o->refs, -1, std::memory_order_acq_rel) == 1) delete o;
 }
 
 CFIndex CFGetRetainCount(CFTypeRef cf) noexcept {

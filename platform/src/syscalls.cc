@@ -13,6 +13,8 @@
 
 #include <vantlow/platform_testing.h>
 
+#include "one_thread.h"
+
 namespace {
 
 using vp::sys::Call;
@@ -55,7 +57,7 @@ bool EndsWith(const char *path, const std::string &suffix) {
 // Counts the call; returns the errno to fail with, or 0 to go ahead.
 int Check(Call c, const char *path = nullptr) noexcept {
   Entry &e = gEntries[static_cast<int>(c)];
-  e.calls.fetch_add(1, std::memory_order_relaxed);
+  vp::CountAdd(e.calls, 1L);
   if (!e.active.load(std::memory_order_acquire)) return 0;
   long delay = 0;
   int fail = 0;

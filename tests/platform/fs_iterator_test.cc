@@ -74,16 +74,19 @@ TEST_F(FilesTest, BatchesEndWithNoMoreItems) {
 }
 
 TEST_F(FilesTest, PartneredAppleDoubleFilesAreNotItems) {
-  for (const char *name : {"a", "._a", "._orphan", "._", "._._a", "dir/x", "._dir", "._gone"})
+  for (const char *name :
+       {"a", "._a", "._orphan", "._", "._._a", "dir/x", "._dir", "._gone", "._.", "._.."})
     dir_.MakeFile(std::string("sidecars/") + name, "");
   ASSERT_EQ(mkdir(P("sidecars/._folder_named_like_one").c_str(), 0755), 0);
   ASSERT_EQ(mkdir(P("sidecars/folder_named_like_one").c_str(), 0755), 0);
   std::vector<std::string> names = Names(List(RefFor(P("sidecars")), kFSCatInfoNone));
   std::sort(names.begin(), names.end());
   // "._a" belongs to "a", "._._a" to "._a", "._dir" to "dir"; "._orphan" and
-  // "._gone" have no partner, "._" names none, and a folder is never a sidecar.
-  EXPECT_EQ(names, (std::vector<std::string>{"._", "._folder_named_like_one", "._gone", "._orphan",
-                                             "a", "dir", "folder_named_like_one"}));
+  // "._gone" have no partner, "._" names none, "._." and "._.." name the
+  // folder and its parent, which are no items, and a folder is never a sidecar.
+  EXPECT_EQ(names, (std::vector<std::string>{"._", "._.", "._..", "._folder_named_like_one",
+                                             "._gone", "._orphan", "a", "dir",
+                                             "folder_named_like_one"}));
 }
 
 TEST_F(FilesTest, ListingsOneAfterAnotherNeverMix) {
