@@ -12,8 +12,10 @@ struct __CFArray final : vp::Object {
   __CFArray(const vp::ElementCallbacks &cb, bool isMutable, CFIndex cap) noexcept
       : callbacks(cb), mutable_(isMutable), capacity(cap) {}
   ~__CFArray() override {
-    for (const void *v : values)
-      callbacks.Release(v);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      if (i + 1 < values.size()) vp::PrefetchObject(values[i + 1]);
+      callbacks.Release(values[i]);
+    }
   }
 
   CFTypeID TypeID() const noexcept override { return kTypeID; }
@@ -237,7 +239,12 @@ CFIndex CFArrayGetCount(CFArrayRef theArray) noexcept {
 const void *CFArrayGetValueAtIndex(CFArrayRef theArray, CFIndex idx) noexcept {
   const __CFArray *a = vp::Cast<__CFArray>(theArray);
   if (!a || idx < 0 || static_cast<std::size_t>(idx) >= a->values.size()) return nullptr;
-  return a->values[static_cast<std::size_t>(idx)];
+  const auto i = static_cast<std::size_t>(idx);
+  // Arrays are mostly read in order, and the caller is about to look into
+  // the value it gets: start bringing the next value's first bytes in now.
+  // A prefetch never faults, so a value that is no pointer does no harm.
+  if (i + 1 < a->values.size()) vp::PrefetchObject(a->values[i + 1]);
+  return a->values[i];
 }
 
 Boolean VPArrayAppendValue(CFMutableArrayRef theArray, const void *value) noexcept {

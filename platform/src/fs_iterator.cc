@@ -33,13 +33,26 @@ bool IsSidecarName(std::string_view name) noexcept {
   return name.size() > 2 && name[0] == '.' && name[1] == '_';
 }
 
+// A hash of a name for the listing's own table, which compares names on a
+// match anyway: eight bytes at a time, each word mixed in by a multiply.
 std::uint64_t HashBytes(std::string_view name) noexcept {
-  std::uint64_t h = 1469598103934665603ull;
-  for (unsigned char c : name) {
-    h ^= c;
-    h *= 1099511628211ull;
+  std::uint64_t h = 0x9E3779B97F4A7C15ull ^ name.size();
+  const char *p = name.data();
+  std::size_t n = name.size();
+  for (; n >= 8; p += 8, n -= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    h = (h ^ word) * 0xFF51AFD7ED558CCDull;
+    h ^= h >> 32;
   }
-  return h ^ (h >> 31);
+  if (n > 0) {
+    std::uint64_t word = 0;
+    for (std::size_t i = 0; i < n; ++i)
+      word |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+    h = (h ^ word) * 0xC4CEB9FE1A85EC53ull;
+    h ^= h >> 32;
+  }
+  return h ^ (h >> 29);
 }
 
 // Listing buffers. A walk lists one folder after another, and a fresh

@@ -68,6 +68,14 @@ template <class T> const T *Cast(CFTypeRef cf) noexcept {
 }
 template <class T> T *CastMutable(CFTypeRef cf) noexcept { return const_cast<T *>(Cast<T>(cf)); }
 
+// Starts bringing the first two cache lines of the object at p in (an
+// object's header and, for small objects, its contents). A prefetch never
+// faults, so p need not be an object at all.
+inline void PrefetchObject(const void *p) noexcept {
+  __builtin_prefetch(p);
+  __builtin_prefetch(static_cast<const char *>(p) + 64);
+}
+
 // A held reference, released when the holder goes: RAII for CF objects.
 template <class T = void> class Ref {
 public:
