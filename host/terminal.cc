@@ -31,6 +31,8 @@ constexpr std::string_view kEnterAltScreen = "\x1b[?1049h\x1b[?25l";
 std::atomic<int> gTtyFd{-1};
 termios gSavedModes{}; // valid while gModesChanged
 std::atomic<bool> gModesChanged{false};
+termios gAppliedModes{}; // the modes set in their place, valid while gModesApplied
+std::atomic<bool> gModesApplied{false};
 std::atomic<bool> gAltScreen{false};
 std::atomic<bool> gInPluginCall{false};
 std::atomic<int> gInterrupts{0};
@@ -49,6 +51,7 @@ void RestoreTerminal() {
   int fd = gTtyFd.load();
   if (fd < 0) return;
   if (gAltScreen.exchange(false)) WriteRaw(fd, kLeaveAltScreen);
+  gModesApplied.store(false);
   if (gModesChanged.exchange(false)) tcsetattr(fd, TCSANOW, &gSavedModes);
 }
 
@@ -65,6 +68,8 @@ template <class Change> bool ChangeModes(int fd, Change change) {
     gModesChanged.store(false);
     return false;
   }
+  gAppliedModes = modes;
+  gModesApplied.store(true);
   return true;
 }
 
@@ -77,6 +82,16 @@ void OnInterrupt(int) {
   }
   RestoreTerminal();
   _exit(130);
+}
+
+// The program was stopped (Ctrl-Z) and goes on: the shell has put its own
+// modes on the terminal meanwhile, so the ones in force before the stop are
+// set again. Async-signal-safe: tcsetattr only.
+void OnContinue(int) {
+  const int savedErrno = errno;
+  const int fd = gTtyFd.load();
+  if (fd >= 0 && gModesApplied.load()) tcsetattr(fd, TCSANOW, &gAppliedModes);
+  errno = savedErrno;
 }
 
 void OnTerminate(int signal) {
@@ -156,6 +171,8 @@ void InstallSignalHandlers() {
   action.sa_handler = OnInterrupt;
   action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
+  action.sa_handler = OnContinue;
+  sigaction(SIGCONT, &action, nullptr);
   action.sa_handler = OnTerminate;
   action.sa_flags = SA_RESTART | SA_RESETHAND;
   for (int signal : {SIGTERM, SIGHUP, SIGQUIT})

@@ -4,7 +4,8 @@
 // turns a lone Escape typed during a calculation into the platform's cancel
 // latch; and raw key input for the interactive menu. Whatever the program
 // changes on the terminal is put back on every way out: when the holder
-// goes, and from the handlers of SIGINT, SIGTERM, SIGHUP and SIGQUIT.
+// goes, and from the handlers of SIGINT, SIGTERM, SIGHUP and SIGQUIT; and
+// what it set is set again when the program goes on after a stop.
 #pragma once
 
 #include <memory>
@@ -42,6 +43,8 @@ private:
 //   call, it restores the terminal and ends the program with status 130.
 // - SIGTERM, SIGHUP and SIGQUIT restore the terminal and are then raised
 //   again with their default action.
+// - SIGCONT (going on after Ctrl-Z and fg) sets the modes the program had
+//   put on the terminal again, since the shell puts its own meanwhile.
 void InstallSignalHandlers();
 
 // A call into a plug-in is running while this lives: Ctrl-C cancels it
