@@ -140,34 +140,6 @@ std::string AbsolutePath(const std::string &path) {
   return base == "/" ? "/" + last : base + "/" + last;
 }
 
-// The text that reached the scrap as UTF-8: the Unicode flavor when it is
-// there, else the plain text flavor read in the system encoding.
-std::optional<std::string> ScrapToUtf8(const ScrapText &scrap) {
-  if (scrap.unicode) return Utf8FromUtxt(*scrap.unicode);
-  if (!scrap.text) return std::nullopt;
-  CFStringRef string = CFStringCreateWithBytes(
-      nullptr, reinterpret_cast<const UInt8 *>(scrap.text->data()),
-      static_cast<CFIndex>(scrap.text->size()), CFStringGetSystemEncoding(), false);
-  if (!string) return ValidUtf8(*scrap.text);
-  std::string text = Utf8FromCFString(string);
-  CFRelease(string);
-  return text;
-}
-
-// The folders to search: --plugins first, then the usual ones. An
-// installed `vantlow` looks beside itself (<prefix>/bin/../lib/vantlow/
-// plugins), so that the installed tree works wherever it was put.
-std::vector<fs::path> SearchFolders(const Options &options) {
-  SearchPathSettings settings = SearchPathSettings::Defaults();
-  settings.firstFolders = options.pluginFolders;
-  if (settings.buildPluginFolder.empty()) {
-    std::error_code ec;
-    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec) settings.installPluginFolder = exe.parent_path().parent_path() / "lib/vantlow/plugins";
-  }
-  return PluginSearchPath(settings);
-}
-
 std::string FolderList(const std::vector<fs::path> &folders) {
   std::string list;
   for (const fs::path &folder : folders)
@@ -286,7 +258,7 @@ int Run::Execute() {
 // (the menu holds what the others added), kExitUsage when no plug-in was
 // found.
 int Run::LoadAndExamine() {
-  const std::vector<fs::path> folders = SearchFolders(options_);
+  const std::vector<fs::path> folders = CommandSearchPath(options_.pluginFolders);
   PluginLoader loader(std::cerr);
   plugins_ = loader.LoadAll(folders);
   if (plugins_.empty()) {

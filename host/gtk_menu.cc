@@ -178,33 +178,6 @@ private:
   GdkWindow *window_;
 };
 
-// The folders to search, as the command's other modes do: the usual ones,
-// and beside the installed program.
-std::vector<fs::path> SearchFolders(const Options &options) {
-  SearchPathSettings settings = SearchPathSettings::Defaults();
-  settings.firstFolders = options.pluginFolders;
-  if (settings.buildPluginFolder.empty()) {
-    std::error_code ec;
-    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec) settings.installPluginFolder = exe.parent_path().parent_path() / "lib/vantlow/plugins";
-  }
-  return PluginSearchPath(settings);
-}
-
-// The text that reached the scrap as UTF-8 ('utxt' first, else 'TEXT' in
-// the system encoding).
-std::optional<std::string> ScrapToUtf8(const ScrapText &scrap) {
-  if (scrap.unicode) return Utf8FromUtxt(*scrap.unicode);
-  if (!scrap.text) return std::nullopt;
-  CFStringRef string = CFStringCreateWithBytes(
-      nullptr, reinterpret_cast<const UInt8 *>(scrap.text->data()),
-      static_cast<CFIndex>(scrap.text->size()), CFStringGetSystemEncoding(), false);
-  if (!string) return ValidUtf8(*scrap.text);
-  std::string text = Utf8FromCFString(string);
-  CFRelease(string);
-  return text;
-}
-
 class Session;
 
 // What a line of the menu does when chosen.
@@ -309,7 +282,7 @@ int Session::LoadAndExamine() {
   }
 
   PluginLoader loader(std::cerr);
-  const std::vector<fs::path> folders = SearchFolders(options_);
+  const std::vector<fs::path> folders = CommandSearchPath(options_.pluginFolders);
   plugins_ = loader.LoadAll(folders);
   if (plugins_.empty()) {
     Say("no plug-in found");

@@ -187,6 +187,17 @@ std::vector<fs::path> PluginSearchPath(const SearchPathSettings &settings) {
   return folders;
 }
 
+std::vector<fs::path> CommandSearchPath(const std::vector<fs::path> &firstFolders) {
+  SearchPathSettings settings = SearchPathSettings::Defaults();
+  settings.firstFolders = firstFolders;
+  if (settings.buildPluginFolder.empty()) {
+    std::error_code ec;
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec) settings.installPluginFolder = exe.parent_path().parent_path() / "lib/vantlow/plugins";
+  }
+  return PluginSearchPath(settings);
+}
+
 // ---- LoadedPlugin ----
 
 LoadedPlugin::LoadedPlugin(fs::path bundlePath, std::string identifier, CFBundleRef bundle,

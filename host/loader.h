@@ -43,6 +43,14 @@ struct SearchPathSettings {
 // appears twice is searched once, where it first appears.
 std::vector<std::filesystem::path> PluginSearchPath(const SearchPathSettings &settings);
 
+// The folders the `vantlow` command searches, in every mode: firstFolders
+// (its --plugins DIRs) first, then the usual ones of Defaults(). A program
+// not run from the build tree looks beside itself
+// (<prefix>/bin/../lib/vantlow/plugins) instead of the install folder it
+// was built for, so that the installed tree works wherever it was put.
+std::vector<std::filesystem::path>
+CommandSearchPath(const std::vector<std::filesystem::path> &firstFolders);
+
 // True when path lies inside folder (both made absolute and normal first).
 bool IsInsideFolder(const std::filesystem::path &path, const std::filesystem::path &folder);
 

@@ -10,6 +10,8 @@
 #include <memory>
 #include <type_traits>
 
+#include "display_text.h"
+
 namespace vantlow::host {
 namespace {
 
@@ -259,25 +261,38 @@ OSStatus CountRecords(const AEDescList &list, const std::string &where, int dept
   return err;
 }
 
-OSStatus ReadRecords(const AEDescList &list, const std::string &where, int depth,
-                     std::vector<MenuItem> *items, std::string *problem) {
+// Reads the item records of a command list one after the other (the list
+// and its depth checked first) and hands each to visit(record, place).
+// Stops at the first error, of the reading or of visit, and returns it.
+template <class Visit>
+OSStatus ForEachRecord(const AEDescList &list, const std::string &where, int depth,
+                       std::string *problem, Visit visit) {
   long count = 0;
   OSStatus err = CountRecords(list, where, depth, &count, problem);
   for (long index = 1; err == noErr && index <= count; ++index) {
     RecordItem record;
     const std::string place = ItemPlace(where, index);
     err = ReadRecord(list, index, place, &record, problem);
-    if (err != noErr) break;
-    MenuItem item;
-    item.text = Utf8FromCFString(record.text.get());
-    item.command = record.command;
-    item.attributes = record.attributes;
-    item.hasSubmenu = record.hasSubmenu;
-    if (record.hasSubmenu)
-      err = ReadRecords(*record.submenu.get(), place, depth + 1, &item.submenu, problem);
-    items->push_back(std::move(item));
+    if (err == noErr) err = visit(record, place);
   }
   return err;
+}
+
+OSStatus ReadRecords(const AEDescList &list, const std::string &where, int depth,
+                     std::vector<MenuItem> *items, std::string *problem) {
+  return ForEachRecord(
+      list, where, depth, problem, [&](const RecordItem &record, const std::string &place) {
+        MenuItem item;
+        item.text = Utf8FromCFString(record.text.get());
+        item.command = record.command;
+        item.attributes = record.attributes;
+        item.hasSubmenu = record.hasSubmenu;
+        OSStatus err = noErr;
+        if (record.hasSubmenu)
+          err = ReadRecords(*record.submenu.get(), place, depth + 1, &item.submenu, problem);
+        items->push_back(std::move(item));
+        return err;
+      });
 }
 
 // Menu IDs only tell menus apart when a person debugs the host.
@@ -288,25 +303,20 @@ MenuID NextMenuID() {
 
 OSStatus BuildInto(const AEDescList &list, const std::string &where, int depth, MenuRef menu,
                    std::string *problem) {
-  long count = 0;
-  OSStatus err = CountRecords(list, where, depth, &count, problem);
-  for (long index = 1; err == noErr && index <= count; ++index) {
-    RecordItem record;
-    const std::string place = ItemPlace(where, index);
-    err = ReadRecord(list, index, place, &record, problem);
-    MenuItemIndex added = 0;
-    if (err == noErr) {
-      err = AppendMenuItemTextWithCFString(menu, record.text.get(), record.attributes,
-                                           record.command, &added);
-    }
-    if (err != noErr || !record.hasSubmenu) continue;
-    MenuRef created = nullptr;
-    err = CreateNewMenu(NextMenuID(), 0, &created);
-    MenuHolder submenu(created);
-    if (err == noErr) err = BuildInto(*record.submenu.get(), place, depth + 1, created, problem);
-    if (err == noErr) err = SetMenuItemHierarchicalMenu(menu, added, created);
-  }
-  return err;
+  return ForEachRecord(
+      list, where, depth, problem, [&](const RecordItem &record, const std::string &place) {
+        MenuItemIndex added = 0;
+        OSStatus err = AppendMenuItemTextWithCFString(menu, record.text.get(), record.attributes,
+                                                      record.command, &added);
+        if (err != noErr || !record.hasSubmenu) return err;
+        MenuRef created = nullptr;
+        err = CreateNewMenu(NextMenuID(), 0, &created);
+        MenuHolder submenu(created);
+        if (err == noErr)
+          err = BuildInto(*record.submenu.get(), place, depth + 1, created, problem);
+        if (err == noErr) err = SetMenuItemHierarchicalMenu(menu, added, created);
+        return err;
+      });
 }
 
 } // namespace
@@ -462,6 +472,18 @@ OSStatus ReadScrap(ScrapText *scrap) {
     *flavor.bytes = std::move(bytes);
   }
   return noErr;
+}
+
+std::optional<std::string> ScrapToUtf8(const ScrapText &scrap) {
+  if (scrap.unicode) return Utf8FromUtxt(*scrap.unicode);
+  if (!scrap.text) return std::nullopt;
+  CFStringRef string = CFStringCreateWithBytes(
+      nullptr, reinterpret_cast<const UInt8 *>(scrap.text->data()),
+      static_cast<CFIndex>(scrap.text->size()), CFStringGetSystemEncoding(), false);
+  if (!string) return ValidUtf8(*scrap.text);
+  std::string text = Utf8FromCFString(string);
+  CFRelease(string);
+  return text;
 }
 
 } // namespace vantlow::host

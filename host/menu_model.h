@@ -186,6 +186,12 @@ struct ScrapText {
 // missing flavor is none).
 OSStatus ReadScrap(ScrapText *scrap /* OUT */);
 
+// The text that reached the scrap as UTF-8: the Unicode flavor when it is
+// there, else the plain text flavor read in the system encoding (its bytes
+// made valid UTF-8 when that encoding cannot read them); nothing when
+// neither flavor is there.
+std::optional<std::string> ScrapToUtf8(const ScrapText &scrap);
+
 // UTF-16 units in this machine's byte order (as 'utxt' holds them) as UTF-8;
 // a lone surrogate, and a last odd byte, become U+FFFD.
 std::string Utf8FromUtxt(const std::string &bytes);

@@ -125,6 +125,33 @@ void HashTable::Erase(std::size_t i) noexcept {
   Rebuild();
 }
 
+bool HashTable::SameEntries(const HashTable &other, const ElementCallbacks *values) const noexcept {
+  if (other.size() != size()) return false;
+  for (const HashEntry &e : entries_) {
+    std::ptrdiff_t j = other.Find(e.key);
+    if (j < 0) return false;
+    if (values && !values->Equal(e.value, other.entries_[static_cast<std::size_t>(j)].value))
+      return false;
+  }
+  return true;
+}
+
+String16 HashTable::Describe(const ElementCallbacks *values) const {
+  String16 out(1, u'{');
+  bool first = true;
+  for (const HashEntry &e : entries_) {
+    if (!first) AppendASCII(out, ", ");
+    first = false;
+    keys_.Describe(out, e.key);
+    if (values) {
+      AppendASCII(out, " = ");
+      values->Describe(out, e.value);
+    }
+  }
+  out.push_back(u'}');
+  return out;
+}
+
 void HashTable::Place(std::size_t i) noexcept {
   std::size_t mask = slots_.size() - 1;
   std::size_t s = Mix(entries_[i].hash) & mask;

@@ -92,6 +92,15 @@ public:
   // Removes entry i; the others keep their order.
   void Erase(std::size_t i) noexcept;
 
+  // True when other holds as many entries and, for each of these, one with
+  // an equal key; with values given (a dictionary's value callbacks), the
+  // two values must be equal too.
+  bool SameEntries(const HashTable &other, const ElementCallbacks *values) const noexcept;
+  // The entries in insertion order between braces, separated by ", ":
+  // each key's description, with values given followed by " = " and the
+  // value's. Throws std::bad_alloc.
+  String16 Describe(const ElementCallbacks *values) const;
+
 private:
   void Place(std::size_t i) noexcept;
   void Rebuild() noexcept;

@@ -19,29 +19,10 @@ struct __CFDictionary final : vp::Object {
 
   CFTypeID TypeID() const noexcept override { return kTypeID; }
   bool Equal(const vp::Object &other) const noexcept override {
-    const auto &o = static_cast<const __CFDictionary &>(other);
-    if (o.table.size() != table.size()) return false;
-    for (const vp::HashEntry &e : table.entries()) {
-      std::ptrdiff_t j = o.table.Find(e.key);
-      if (j < 0 || !values.Equal(e.value, o.table.entries()[static_cast<std::size_t>(j)].value))
-        return false;
-    }
-    return true;
+    return table.SameEntries(static_cast<const __CFDictionary &>(other).table, &values);
   }
   CFHashCode Hash() const noexcept override { return table.size(); }
-  vp::String16 Describe() const override {
-    vp::String16 out(1, u'{');
-    bool first = true;
-    for (const vp::HashEntry &e : table.entries()) {
-      if (!first) vp::AppendASCII(out, ", ");
-      first = false;
-      table.keyCallbacks().Describe(out, e.key);
-      vp::AppendASCII(out, " = ");
-      values.Describe(out, e.value);
-    }
-    out.push_back(u'}');
-    return out;
-  }
+  vp::String16 Describe() const override { return table.Describe(&values); }
 
   // Adds the pair, or with `replace` replaces the value of an equal key
   // already present (the key already held is kept). Throws std::bad_alloc

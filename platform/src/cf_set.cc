@@ -14,24 +14,10 @@ struct __CFSet final : vp::Object {
 
   CFTypeID TypeID() const noexcept override { return kTypeID; }
   bool Equal(const vp::Object &other) const noexcept override {
-    const auto &o = static_cast<const __CFSet &>(other);
-    if (o.table.size() != table.size()) return false;
-    for (const vp::HashEntry &e : table.entries())
-      if (o.table.Find(e.key) < 0) return false;
-    return true;
+    return table.SameEntries(static_cast<const __CFSet &>(other).table, nullptr);
   }
   CFHashCode Hash() const noexcept override { return table.size(); }
-  vp::String16 Describe() const override {
-    vp::String16 out(1, u'{');
-    bool first = true;
-    for (const vp::HashEntry &e : table.entries()) {
-      if (!first) vp::AppendASCII(out, ", ");
-      first = false;
-      table.keyCallbacks().Describe(out, e.key);
-    }
-    out.push_back(u'}');
-    return out;
-  }
+  vp::String16 Describe() const override { return table.Describe(nullptr); }
 
   vp::HashTable table; // keys only; the value field is unused
   CFIndex capacity;    // 0 means unbounded

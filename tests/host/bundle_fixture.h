@@ -1,6 +1,6 @@
 // What the tests that drive a plug-in bundle through the host's library
-// share: menu items written by hand and described line by line for
-// comparisons and messages, loading a bundle through the host's loader and
+// share: menu items written by hand (menu_items.h), the command list and
+// scrap read back, loading a bundle through the host's loader and
 // calling it with its log lines kept out of the test's output, and a fixture
 // that prepares the process as the host does for the Vantlow bundle (its own
 // configuration and runtime folders, English, a UTF-8 locale, no bell, an
@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "loader.h"
+#include "menu_items.h"
 #include "menu_model.h"
 #include "test_support.h"
 
@@ -33,38 +34,7 @@ namespace vantlow_test {
 // The identifier of the Vantlow bundle, which names its preferences file.
 inline constexpr char kVantlowIdentifier[] = "org.vantlow.filesize";
 
-// ---- Menu items ----
-
-inline vantlow::host::MenuItem Item(const std::string &text, UInt32 command,
-                                    UInt32 attributes = 0) {
-  vantlow::host::MenuItem item;
-  item.text = text;
-  item.command = command;
-  item.attributes = attributes;
-  return item;
-}
-
-inline vantlow::host::MenuItem Submenu(const std::string &text,
-                                       std::vector<vantlow::host::MenuItem> items) {
-  vantlow::host::MenuItem item;
-  item.text = text;
-  item.hasSubmenu = true;
-  item.submenu = std::move(items);
-  return item;
-}
-
-// One line per item, "text [command,attributes]", submenus indented below
-// their item: two menus compare equal exactly when their descriptions do,
-// and a difference shows as a readable diff.
-inline std::string Describe(const std::vector<vantlow::host::MenuItem> &items, int depth = 0) {
-  std::string out;
-  for (const vantlow::host::MenuItem &item : items) {
-    out += std::string(static_cast<size_t>(depth) * 2, ' ') + item.text + " [" +
-           std::to_string(item.command) + "," + std::to_string(item.attributes) + "]\n";
-    if (item.hasSubmenu) out += Describe(item.submenu, depth + 1);
-  }
-  return out;
-}
+// ---- Reading what the host reads ----
 
 // The items of a command list (a failure when it cannot be read).
 inline std::vector<vantlow::host::MenuItem>

@@ -1,9 +1,9 @@
 // Running the built command as a child program and collecting what it
 // prints, shared by the end-to-end tests: argv and envp for the exec
 // functions, a run through posix_spawn with both outputs on pipes and a
-// guard against hangs, and a fixture that gives each run a home with
-// configuration, runtime and data folders of the test's own, so that no real
-// preferences, scrap or clipboard are touched.
+// guard against hangs, reading the menu of a --json run back, and a fixture that gives each run a
+// home with configuration, runtime and data folders of the test's own, so that no real preferences,
+// scrap or clipboard are touched.
 #pragma once
 
 #include <fcntl.h>
@@ -24,6 +24,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "test_support.h"
 
@@ -161,6 +162,37 @@ inline ChildResult RunChild(const std::string &exe, const std::vector<std::strin
       CollectChildOutput(pid, out[0], err[0], start + hangGuard, exe, &result.out, &result.err));
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return result;
+}
+
+// ---- What a --json run printed ----
+
+// The parsed standard output (a failure, and a discarded value, when it is
+// not JSON).
+inline nlohmann::ordered_json ParseJson(const ChildResult &r) {
+  nlohmann::ordered_json root = nlohmann::ordered_json::parse(r.out, nullptr, false);
+  EXPECT_FALSE(root.is_discarded()) << "not JSON: " << r.out << "\n" << r.err;
+  return root;
+}
+
+// The Sizes submenu: the submenu of the menu's last top-level item (null
+// when that item has none; a failure, and an empty array, when there is no
+// menu).
+inline nlohmann::ordered_json SizesSubmenu(const nlohmann::ordered_json &root) {
+  if (!root.is_object() || !root.contains("menu") || !root["menu"].is_array() ||
+      root["menu"].empty()) {
+    ADD_FAILURE() << "no menu: " << root.dump();
+    return nlohmann::ordered_json::array();
+  }
+  const nlohmann::ordered_json &last = root["menu"].back();
+  return last.contains("submenu") ? last["submenu"] : nlohmann::ordered_json();
+}
+
+// The texts of a submenu's items by command ID (items without one left out).
+inline std::map<int, std::string> TextsByCommand(const nlohmann::ordered_json &submenu) {
+  std::map<int, std::string> texts;
+  for (const nlohmann::ordered_json &item : submenu)
+    if (item.contains("command")) texts[item["command"].get<int>()] = item["text"];
+  return texts;
 }
 
 // A home of the test's own for runs of the command: its configuration,

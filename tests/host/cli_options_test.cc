@@ -8,12 +8,15 @@
 #include <gtest/gtest.h>
 
 #include "cli_options.h"
+#include "named_rows.h"
 
 namespace {
 
 using vantlow::host::CommandLine;
 using vantlow::host::Options;
 using vantlow::host::ParseCommandLine;
+using namespace vantlow_test;
+using vantlow_test::PrintTo; // found beside the rows, for GoogleTest
 using Action = CommandLine::Action;
 
 struct Case {
@@ -23,11 +26,6 @@ struct Case {
   Options expected;  // compared when action is kRun
   std::string error; // compared when action is kUsageError
 };
-
-// Names the row in test listings instead of dumping its bytes.
-void PrintTo(const Case &row, std::ostream *os) {
-  *os << row.name;
-}
 
 Options With(void (*set)(Options *)) {
   Options options;
@@ -158,7 +156,6 @@ TEST_P(CommandLineTest, Parses) {
   EXPECT_EQ(o.paths, e.paths);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, CommandLineTest, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<Case> &row) { return row.param.name; });
+INSTANTIATE_TEST_SUITE_P(Table, CommandLineTest, testing::ValuesIn(kCases), RowName());
 
 } // namespace

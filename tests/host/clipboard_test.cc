@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "clipboard.h"
+#include "named_rows.h"
 #include "test_support.h"
 
 namespace {
@@ -24,7 +25,8 @@ using vantlow::host::ClipboardResult;
 using vantlow::host::ClipboardSettings;
 using vantlow::host::CopyToClipboard;
 using vantlow::host::Osc52Sequence;
-using vantlow_test::TempDir;
+using namespace vantlow_test;
+using vantlow_test::PrintTo; // found beside the rows, for GoogleTest
 
 enum class Behaviour { kCopies, kFails, kHangs, kIgnoresInput };
 
@@ -32,13 +34,6 @@ struct Tool {
   const char *name;
   Behaviour behaviour;
 };
-
-std::string ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // A folder of fake tools that becomes the whole PATH while the fixture
 // lives. Each tool records its arguments in <name>.args and its input in
@@ -93,11 +88,6 @@ struct Case {
   const char *method; // empty: not copied
   std::string describe;
 };
-
-// Names the row in test listings instead of dumping its bytes.
-void PrintTo(const Case &row, std::ostream *os) {
-  *os << row.name;
-}
 
 const Case kCases[] = {
     {"WaylandUsesWlCopy",
@@ -208,8 +198,7 @@ TEST_P(ClipboardChoiceTest, UsesTheFirstWayThatWorks) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ClipboardChoiceTest, testing::ValuesIn(kCases),
-                         [](const auto &row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, ClipboardChoiceTest, testing::ValuesIn(kCases), RowName());
 
 TEST_F(ClipboardTest, ToolsGetTheClipboardSelection) {
   Install({"xclip", Behaviour::kCopies});
@@ -241,11 +230,6 @@ struct Base64Case {
   std::string encoded;
 };
 
-// Names the row in test listings instead of dumping its bytes.
-void PrintTo(const Base64Case &row, std::ostream *os) {
-  *os << row.name;
-}
-
 class Osc52Test : public testing::TestWithParam<Base64Case> {};
 
 TEST_P(Osc52Test, EncodesTheTextInBase64) {
@@ -261,6 +245,6 @@ INSTANTIATE_TEST_SUITE_P(Rfc4648, Osc52Test,
                                          Base64Case{"FourBytes", "foob", "Zm9vYg=="},
                                          Base64Case{"SixBytes", "foobar", "Zm9vYmFy"},
                                          Base64Case{"Utf8", "\xC3\xA9\n", "w6kK"}),
-                         [](const auto &row) { return std::string(row.param.name); });
+                         RowName());
 
 } // namespace

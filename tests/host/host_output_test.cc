@@ -9,7 +9,9 @@
 #include <nlohmann/json.hpp>
 
 #include "display_text.h"
+#include "menu_items.h"
 #include "menu_model.h"
+#include "named_rows.h"
 #include "output.h"
 
 namespace {
@@ -24,22 +26,8 @@ using vantlow::host::RunReport;
 using vantlow::host::TextStyle;
 using vantlow::host::UnixLineEnds;
 using vantlow::host::ValidUtf8;
-
-MenuItem Item(std::string text, UInt32 command, UInt32 attributes = 0) {
-  MenuItem item;
-  item.text = std::move(text);
-  item.command = command;
-  item.attributes = attributes;
-  return item;
-}
-
-MenuItem Submenu(std::string text, std::vector<MenuItem> items) {
-  MenuItem item;
-  item.text = std::move(text);
-  item.hasSubmenu = true;
-  item.submenu = std::move(items);
-  return item;
-}
+using namespace vantlow_test;
+using vantlow_test::PrintTo; // found beside the rows, for GoogleTest
 
 // A menu with one of everything: a submenu holding items, a separator, a
 // hidden item, a disabled item, a section header and a nested submenu, and
@@ -60,11 +48,6 @@ struct TextCase {
   TextStyle style;
   std::string expected;
 };
-
-// Names the row in test listings instead of dumping its bytes.
-void PrintTo(const TextCase &row, std::ostream *os) {
-  *os << row.name;
-}
 
 const TextCase kTextCases[] = {
     {"PlainUnicode",
@@ -108,8 +91,7 @@ TEST_P(MenuTextTest, ShowsEveryKindOfItem) {
   EXPECT_EQ(MenuText(SampleMenu(), GetParam().style), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Styles, MenuTextTest, testing::ValuesIn(kTextCases),
-                         [](const auto &row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Styles, MenuTextTest, testing::ValuesIn(kTextCases), RowName());
 
 TEST(MenuTextTest, TextCannotDriveTheTerminal) {
   // A title escape (OSC), a bare CSI in its C1 form, and a line break: a
@@ -127,11 +109,6 @@ struct Utf8Case {
   std::string in;
   std::string out;
 };
-
-// Names the row in test listings instead of dumping its bytes.
-void PrintTo(const Utf8Case &row, std::ostream *os) {
-  *os << row.name;
-}
 
 const std::string kFFFD = "\xEF\xBF\xBD";
 
@@ -157,8 +134,7 @@ TEST_P(ValidUtf8Test, ReplacesEachByteThatIsNotText) {
   EXPECT_EQ(ValidUtf8(GetParam().in), GetParam().out);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ValidUtf8Test, testing::ValuesIn(kUtf8Cases),
-                         [](const auto &row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, ValidUtf8Test, testing::ValuesIn(kUtf8Cases), RowName());
 
 TEST(CopiedTextTest, MacLineEndsBecomeLineEndsAndTheLastLineIsEnded) {
   EXPECT_EQ(UnixLineEnds("a\rb\r\nc\n\r"), "a\nb\nc\n\n");

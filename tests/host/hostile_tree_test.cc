@@ -111,26 +111,10 @@ protected:
     return r;
   }
 
-  // The parsed --json output (a failure when it is not JSON).
-  static Json Parse(const Result &r) {
-    Json root = Json::parse(r.out, nullptr, false);
-    EXPECT_FALSE(root.is_discarded()) << "not JSON: " << r.out << "\n" << r.err;
-    return root;
+  // The count line of a --json run's Sizes submenu.
+  static std::string CountLine(const Result &r) {
+    return TextsByCommand(SizesSubmenu(ParseJson(r)))[2000];
   }
-
-  // The texts of the Sizes submenu by command ID.
-  static std::map<int, std::string> Lines(const Json &root) {
-    std::map<int, std::string> lines;
-    if (!root.is_object() || !root["menu"].is_array() || root["menu"].empty()) {
-      ADD_FAILURE() << "no menu: " << root.dump();
-      return lines;
-    }
-    for (const Json &item : root["menu"].back()["submenu"])
-      if (item.contains("command")) lines[item["command"].get<int>()] = item["text"];
-    return lines;
-  }
-
-  static std::string CountLine(const Result &r) { return Lines(Parse(r))[2000]; }
 
   TempDir tree_;
 };
@@ -276,12 +260,13 @@ TEST_F(HostileTreeTest, NamesWithNewlinesAndInvalidBytes) {
   const std::string escape = tree_.MakeFile("sel/esc\x1b[31m.txt", "esc");
   Result r = Run({"--json", newline, invalid, escape});
   ASSERT_EQ(r.status, 0) << r.err;
-  const Json root = Parse(r);
+  const Json root = ParseJson(r);
   ASSERT_EQ(root["selection"].size(), 3u);
   EXPECT_EQ(root["selection"][0], newline);
   EXPECT_EQ(root["selection"][1], sel + "/bad" + kFFFD + kFFFD + ".txt");
   EXPECT_EQ(root["selection"][2], escape);
-  EXPECT_EQ(Lines(root)[2000], "3 files (0 invisible), 0 folders (0 invisible)");
+  EXPECT_EQ(TextsByCommand(SizesSubmenu(root))[2000],
+            "3 files (0 invisible), 0 folders (0 invisible)");
 
   Result text = Run({sel});
   EXPECT_EQ(text.status, 0) << text.err;

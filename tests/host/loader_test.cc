@@ -17,6 +17,7 @@
 #include <vantlow/platform_testing.h>
 
 #include "loader.h"
+#include "named_rows.h"
 #include "plugin_identity.h"
 #include "status_codes.h"
 #include "test_support.h"
@@ -27,24 +28,17 @@ using vantlow::host::LoadedPlugin;
 using vantlow::host::PluginLoader;
 using vantlow::host::PluginSearchPath;
 using vantlow::host::SearchPathSettings;
-using vantlow_test::StdoutCapture;
-using vantlow_test::TempDir;
+using namespace vantlow_test;
 
 namespace {
+
+using vantlow_test::PrintTo; // found beside the rows, for GoogleTest
 
 const fs::path kFixtures = VANTLOW_FIXTURE_PLUGIN_DIR;
 
 fs::path Executable(const std::string &bundle) {
   std::string name = bundle.substr(0, bundle.size() - std::string(".plugin").size());
   return kFixtures / bundle / "Contents" / "Linux" / (name + ".so");
-}
-
-std::vector<std::string> Lines(const std::string &text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
-  return lines;
 }
 
 std::string Output(const std::string &command) {
@@ -276,11 +270,6 @@ struct BrokenCase {
   const char *reason;  // a text the skip line must hold
 };
 
-// Rows print as their names in test listings.
-void PrintTo(const BrokenCase &row, std::ostream *os) {
-  *os << row.name;
-}
-
 class BrokenBundle : public Loader, public ::testing::WithParamInterface<BrokenCase> {};
 
 TEST_P(BrokenBundle, IsSkippedWithOneLineAndOthersStillLoad) {
@@ -336,7 +325,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "2F6522E9-3E66-11D5-80A7-003065B300BC", "MyCMMFactory", false),
          true, "has no function name in CFPlugInFactories"},
     }),
-    [](const ::testing::TestParamInfo<BrokenCase> &row) { return std::string(row.param.name); });
+    RowName());
 
 TEST_F(Loader, FolderProblems) {
   TempDir dir;

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "menu_choice.h"
+#include "menu_items.h"
+#include "named_rows.h"
 
 namespace {
 
@@ -15,29 +17,18 @@ using vantlow::host::ChoosableItems;
 using vantlow::host::FindItem;
 using vantlow::host::ItemPath;
 using vantlow::host::MenuItem;
-
-MenuItem Item(std::string text, UInt32 command, UInt32 attributes = 0) {
-  MenuItem item;
-  item.text = std::move(text);
-  item.command = command;
-  item.attributes = attributes;
-  return item;
-}
+using namespace vantlow_test;
+using vantlow_test::PrintTo; // found beside the rows, for GoogleTest
 
 // Another plug-in's item first (it uses 2001 too), then the sizes submenu
 // with a disabled line and a header, then a nested submenu.
 std::vector<MenuItem> Menu() {
-  MenuItem sizes;
-  sizes.text = "Sizes";
-  sizes.hasSubmenu = true;
-  sizes.submenu = {Item("Total: 3 KB", 2001), Item("-", 0, kMenuItemAttrSeparator),
-                   Item("Copy All Sizes", 2004), Item("Frozen", 2002, kMenuItemAttrDisabled),
-                   Item("cannot scan 1 folder(s)", 0, kMenuItemAttrSectionHeader)};
-  MenuItem more;
-  more.text = "More";
-  more.hasSubmenu = true;
-  more.submenu = {Item("Deep", 4242)};
-  return {Item("Other plug-in", 2001, kMenuItemAttrHidden), Item("Fixture", 1), sizes, more};
+  return {
+      Item("Other plug-in", 2001, kMenuItemAttrHidden), Item("Fixture", 1),
+      Submenu("Sizes", {Item("Total: 3 KB", 2001), Item("-", 0, kMenuItemAttrSeparator),
+                        Item("Copy All Sizes", 2004), Item("Frozen", 2002, kMenuItemAttrDisabled),
+                        Item("cannot scan 1 folder(s)", 0, kMenuItemAttrSectionHeader)}),
+      Submenu("More", {Item("Deep", 4242)})};
 }
 
 struct Case {
@@ -46,11 +37,6 @@ struct Case {
   ItemPath path;       // empty: nothing is found
   std::string problem; // when nothing is found
 };
-
-// Names the row in test listings instead of dumping its bytes.
-void PrintTo(const Case &row, std::ostream *os) {
-  *os << row.name;
-}
 
 const Case kCases[] = {
     {"KeywordSkipsHiddenItemOfAnotherPlugin", "total", {2, 0}, ""},
@@ -86,8 +72,7 @@ TEST_P(FindItemTest, Finds) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, FindItemTest, testing::ValuesIn(kCases),
-                         [](const auto &row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, FindItemTest, testing::ValuesIn(kCases), RowName());
 
 TEST(ChoosableItemsTest, ListsWhatAUserCanPickInMenuOrder) {
   EXPECT_EQ(ChoosableItems(Menu()), (std::vector<ItemPath>{{1}, {2, 0}, {2, 2}, {3, 0}}));

@@ -45,21 +45,6 @@ using Result = ChildResult;
 // Long enough for any run here; only a hang reaches it.
 constexpr auto kHangGuard = std::chrono::seconds(120);
 
-std::vector<std::string> Lines(const std::string &text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
-  return lines;
-}
-
-std::string ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 Result RunProgram(const std::string &exe, const std::vector<std::string> &args,
                   const Environment &env) {
   return RunChild(exe, args, env, kHangGuard);
@@ -115,13 +100,34 @@ public:
   }
   // Waits until the program has turned line editing off (it does so while
   // a calculation runs).
-  bool WaitForNonCanonical() {
-    const auto deadline = std::chrono::steady_clock::now() + kHangGuard;
+  bool WaitForNonCanonical(std::chrono::steady_clock::duration limit = kHangGuard) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     while (Modes().c_lflag & ICANON) {
       if (std::chrono::steady_clock::now() > deadline) return false;
       ReadSome(5);
     }
     return true;
+  }
+  // Stops the program as Ctrl-Z would, and waits until it has stopped. It
+  // takes SIGSTOP: the program runs in a session of its own with no shell
+  // watching over it, and there the kernel ignores a terminal's SIGTSTP.
+  bool Stop() {
+    int wait = 0;
+    return kill(pid_, SIGSTOP) == 0 && waitpid(pid_, &wait, WUNTRACED) == pid_ &&
+           WIFSTOPPED(wait);
+  }
+  void Continue() { kill(pid_, SIGCONT); }
+  // Turns line editing and echo back on, as a shell does for itself while
+  // a job of its is stopped.
+  void SetShellModes() {
+    int fd = open(slaveName_.c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0) return;
+    termios modes{};
+    if (tcgetattr(fd, &modes) == 0) {
+      modes.c_lflag |= ICANON | ECHO;
+      tcsetattr(fd, TCSANOW, &modes);
+    }
+    close(fd);
   }
   // Reads the rest of the output and returns the exit status.
   int Finish() {
@@ -189,22 +195,9 @@ protected:
     return RunProgram(kVantlow, args, Env());
   }
 
-  // The Sizes submenu of a --json run (a failure when there is none).
-  Json SizesSubmenu(const Result &result) const {
-    Json root = Json::parse(result.out, nullptr, false);
-    if (root.is_discarded() || !root["menu"].is_array() || root["menu"].empty()) {
-      ADD_FAILURE() << "no menu in: " << result.out << result.err;
-      return Json::array();
-    }
-    return root["menu"].back()["submenu"];
-  }
-
   // The text of each item of the opened Sizes submenu, by command ID.
   std::map<int, std::string> LinesByCommand() const {
-    std::map<int, std::string> lines;
-    for (const Json &item : SizesSubmenu(Vantlow({"--json", treeDir_})))
-      if (item.contains("command")) lines[item["command"].get<int>()] = item["text"];
-    return lines;
+    return TextsByCommand(SizesSubmenu(ParseJson(Vantlow({"--json", treeDir_}))));
   }
 
   TempDir tree_;
@@ -275,7 +268,7 @@ TEST_F(CliTest, NameThatIsNotUtf8ShowsAsReplacementCharacter) {
 
 TEST_F(CliTest, DeferredModeFillsTheSubmenuWhenItOpens) {
   WritePreferences("<key>FileSize-LazyCalc</key><true/>");
-  Json closed = SizesSubmenu(Vantlow({"--json", "--closed", treeDir_}));
+  Json closed = SizesSubmenu(ParseJson(Vantlow({"--json", "--closed", treeDir_})));
   ASSERT_EQ(closed.size(), 9u) << closed.dump();
   for (int i = 0; i < 4; ++i)
     EXPECT_EQ(closed[i]["text"], "Dummy") << i;
@@ -283,7 +276,7 @@ TEST_F(CliTest, DeferredModeFillsTheSubmenuWhenItOpens) {
   EXPECT_EQ(closed[8]["command"], 0);
   EXPECT_FALSE(closed[8].contains("attributes"));
 
-  Json opened = SizesSubmenu(Vantlow({"--json", treeDir_}));
+  Json opened = SizesSubmenu(ParseJson(Vantlow({"--json", treeDir_})));
   ASSERT_EQ(opened.size(), 8u) << opened.dump();
   EXPECT_EQ(opened[0]["text"], kCountLine);
   EXPECT_EQ(opened[7]["text"], "Setup Period...");
@@ -565,6 +558,25 @@ TEST_F(SlowCliTest, EscapeCancelsTheCalculation) {
   // The figures read as a lower bound.
   EXPECT_NE(run.output().find("more than "), std::string::npos) << run.output();
   EXPECT_TRUE(run.Modes().c_lflag & ICANON);
+}
+
+TEST_F(SlowCliTest, GoingOnAfterAStopSetsTheCalculationsModesAgain) {
+  PtyRun run(kVantlowWithFaults, {"--no-clipboard", "--choose", "count", slowDir_}, SlowEnv());
+  ASSERT_TRUE(run.started());
+  ASSERT_TRUE(run.WaitForNonCanonical()) << run.output();
+  ASSERT_TRUE(run.Stop());
+  run.SetShellModes();
+  run.Continue();
+  // Escape reaches the calculation only while the terminal hands keys over
+  // one by one, unechoed.
+  ASSERT_TRUE(run.WaitForNonCanonical(std::chrono::seconds(10))) << run.output();
+  EXPECT_FALSE(run.Modes().c_lflag & ECHO);
+  run.Send("\x1b");
+  EXPECT_EQ(run.Finish(), 0) << run.output();
+  EXPECT_NE(run.output().find("more than "), std::string::npos) << run.output();
+  termios modes = run.Modes();
+  EXPECT_TRUE(modes.c_lflag & ICANON);
+  EXPECT_TRUE(modes.c_lflag & ECHO);
 }
 
 TEST_F(SlowCliTest, SecondInterruptEndsTheProgramAndRestoresTheTerminal) {

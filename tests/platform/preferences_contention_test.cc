@@ -84,25 +84,8 @@ std::optional<std::string> Inconsistency(CFDictionaryRef values) {
 
 class PreferencesContention : public ::testing::Test {
 protected:
-  void SetUp() override {
-    for (const char *name : {"XDG_CONFIG_HOME", "HOME"}) {
-      const char *v = std::getenv(name);
-      saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
-    }
-    setenv("XDG_CONFIG_HOME", (dir_.path() + "/config").c_str(), 1);
-    setenv("HOME", (dir_.path() + "/home").c_str(), 1);
-    VPPreferencesResetForTesting();
-  }
-
-  void TearDown() override {
-    VPPreferencesResetForTesting();
-    for (auto &[name, value] : saved_) {
-      if (value)
-        setenv(name.c_str(), value->c_str(), 1);
-      else
-        unsetenv(name.c_str());
-    }
-  }
+  void SetUp() override { VPPreferencesResetForTesting(); }
+  void TearDown() override { VPPreferencesResetForTesting(); }
 
   std::string Folder() const { return dir_.path() + "/config/vantlow"; }
   std::string File() const { return Folder() + "/org.vantlow.contention.plist"; }
@@ -141,7 +124,9 @@ protected:
   vantlow_test::TempDir dir_;
 
 private:
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  // The preferences folders in dir_ while the test runs.
+  vantlow_test::ScopedEnv configHome_{"XDG_CONFIG_HOME", dir_.path() + "/config"};
+  vantlow_test::ScopedEnv home_{"HOME", dir_.path() + "/home"};
 };
 
 TEST_F(PreferencesContention, EveryReadFindsOneSavesCompleteValues) {

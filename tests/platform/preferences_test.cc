@@ -89,10 +89,6 @@ CFIndex GetInteger(const char *key, Boolean *valid) {
 class Preferences : public ::testing::Test {
 protected:
   void SetUp() override {
-    Save("XDG_CONFIG_HOME");
-    Save("HOME");
-    setenv("XDG_CONFIG_HOME", (dir_.path() + "/config").c_str(), 1);
-    setenv("HOME", (dir_.path() + "/home").c_str(), 1);
     VPPreferencesResetForTesting();
     VPSyscallReset();
     objects_ = VPLiveObjectCount();
@@ -102,12 +98,6 @@ protected:
     VPSyscallReset();
     VPPreferencesResetForTesting();
     EXPECT_EQ(VPLiveObjectCount(), objects_) << "objects outlived the test";
-    for (auto &[name, value] : saved_) {
-      if (value)
-        setenv(name.c_str(), value->c_str(), 1);
-      else
-        unsetenv(name.c_str());
-    }
   }
 
   std::string Folder() const { return dir_.path() + "/config/vantlow"; }
@@ -135,12 +125,9 @@ protected:
   vantlow_test::TempDir dir_;
 
 private:
-  void Save(const char *name) {
-    const char *v = std::getenv(name);
-    saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
-  }
-
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  // The preferences folders in dir_ while the test runs.
+  vantlow_test::ScopedEnv configHome_{"XDG_CONFIG_HOME", dir_.path() + "/config"};
+  vantlow_test::ScopedEnv home_{"HOME", dir_.path() + "/home"};
   long objects_ = 0;
 };
 

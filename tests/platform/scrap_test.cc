@@ -24,6 +24,8 @@
 namespace {
 
 namespace fs = std::filesystem;
+using vantlow_test::ReadFile;
+using vantlow_test::ScopedEnv;
 using vantlow_test::TempDir;
 
 // A flavor code from its four characters.
@@ -35,33 +37,6 @@ constexpr ScrapFlavorType Code(const char (&c)[5]) {
 
 constexpr ScrapFlavorType kUtxt = kScrapFlavorTypeUnicode;
 constexpr ScrapFlavorType kText = kScrapFlavorTypeText;
-
-// Sets an environment variable (or unsets it, for nullopt) until destroyed.
-class ScopedEnv {
-public:
-  ScopedEnv(const char *name, std::optional<std::string> value) : name_(name) {
-    if (const char *old = std::getenv(name)) saved_ = old;
-    if (value)
-      setenv(name, value->c_str(), 1);
-    else
-      unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (saved_)
-      setenv(name_, saved_->c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-
-private:
-  const char *name_;
-  std::optional<std::string> saved_;
-};
-
-std::string ReadFile(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 // Every name in a folder, sorted; empty when the folder does not exist.
 std::vector<std::string> Names(const fs::path &folder) {

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "fs_test_util.h"
+#include "test_support.h"
 #include "toolbox_utils.h"
 
 namespace {
@@ -30,6 +31,8 @@ using support_test::PathString;
 using support_test::RefFor;
 using support_test::RunInChild;
 using support_test::TreeTest;
+using vantlow_test::ReadFile;
+using vantlow_test::ScopedEnv;
 
 std::string Hex(long value) {
   char text[32];
@@ -214,25 +217,6 @@ TEST(AccessPermArguments, NullReferenceIsRefused) {
 
 // ---- SetTextToScrap ----
 
-// Sets an environment variable until destroyed.
-class ScopedEnv {
-public:
-  ScopedEnv(const char *name, const std::string &value) : name_(name) {
-    if (const char *old = std::getenv(name)) saved_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (saved_)
-      setenv(name_, saved_->c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-
-private:
-  const char *name_;
-  std::optional<std::string> saved_;
-};
-
 // Switches the process's locale until destroyed; ok() is false when the
 // machine lacks it.
 class ScopedLocale {
@@ -278,9 +262,7 @@ protected:
         },
         &names);
     for (const std::string &name : names) {
-      std::ifstream in(Folder() / name, std::ios::binary);
-      flavors.emplace_back(name, std::string((std::istreambuf_iterator<char>(in)),
-                                             std::istreambuf_iterator<char>()));
+      flavors.emplace_back(name, ReadFile(Folder() / name));
     }
     return flavors;
   }

@@ -111,30 +111,8 @@ public:
   }
 };
 
-// Sets (or, with nullopt, unsets) an environment variable until the object
-// goes.
-class ScopedEnv {
-public:
-  ScopedEnv(const char *name, std::optional<std::string> value) : name_(name) {
-    if (const char *old = std::getenv(name)) old_ = old;
-    if (value)
-      setenv(name, value->c_str(), 1);
-    else
-      unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (old_)
-      setenv(name_, old_->c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-  ScopedEnv(const ScopedEnv &) = delete;
-  ScopedEnv &operator=(const ScopedEnv &) = delete;
-
-private:
-  const char *name_;
-  std::optional<std::string> old_;
-};
+// Environment variables set for one test.
+using vantlow_test::ScopedEnv;
 
 constexpr OSType kPrfs = 0x50726673; // 'Prfs'
 constexpr ControlID kRadioGroupID = {kPrfs, 3};

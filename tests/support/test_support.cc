@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <unistd.h>
 
 #include <vantlow/platform_testing.h>
@@ -93,6 +95,36 @@ std::string StdoutCapture::Take() {
   return text;
 }
 
-StdoutCapture::~StdoutCapture() { Take(); }
+StdoutCapture::~StdoutCapture() {
+  Take();
+}
+
+ScopedEnv::ScopedEnv(const char *name, std::optional<std::string> value) : name_(name) {
+  if (const char *old = std::getenv(name)) old_ = old;
+  if (value)
+    setenv(name, value->c_str(), 1);
+  else
+    unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (old_)
+    setenv(name_, old_->c_str(), 1);
+  else
+    unsetenv(name_);
+}
+
+std::string ReadFile(const std::filesystem::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> Lines(const std::string &text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  return lines;
+}
 
 } // namespace vantlow_test

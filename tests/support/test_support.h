@@ -1,9 +1,13 @@
-// Shared test helpers: the allocation sweep, temporary trees and capturing
-// standard output.
+// Shared test helpers: the allocation sweep, temporary trees, capturing
+// standard output, environment variables set for a while, and reading files
+// and text back.
 #pragma once
 
+#include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -50,5 +54,25 @@ private:
   std::string file_;
   bool taken_ = false;
 };
+
+// Sets (or, with nullopt, unsets) an environment variable until the object
+// goes, and then puts back what was there.
+class ScopedEnv {
+public:
+  ScopedEnv(const char *name, std::optional<std::string> value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv &) = delete;
+  ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+private:
+  const char *name_;
+  std::optional<std::string> old_;
+};
+
+// A file's bytes; empty when it cannot be read.
+std::string ReadFile(const std::filesystem::path &path);
+
+// The lines of text, without their line ends.
+std::vector<std::string> Lines(const std::string &text);
 
 } // namespace vantlow_test
