@@ -287,13 +287,10 @@ bool Installed(const char *tool) {
   return RunCommand({"sh", "-c", std::string("command -v ") + tool + " >/dev/null"}).status == 0;
 }
 
-// repeat runs summed up: the median wall time and the median CPU time, each
-// on its own (on a shared machine the two disturbances differ), and the
+// A tool's runs summed up: the median wall time and the median CPU time,
+// each on its own (on a shared machine the two disturbances differ), and the
 // largest peak RSS. The status is the first one that was not 0.
-Run Median(const std::vector<std::string> &args, int repeat) {
-  std::vector<Run> runs;
-  for (int i = 0; i < repeat; ++i)
-    runs.push_back(RunCommand(args));
+Run Median(const std::vector<Run> &runs) {
   std::vector<double> walls, cpus;
   Run summary = runs[0];
   for (const Run &r : runs) {
@@ -407,8 +404,14 @@ TreeResult MeasureTree(const std::string &root, const TreeShape &shape, int repe
   }
 
   // ---- The times ----
-  for (Tool &t : tools)
-    t.run = Median(t.args, repeat);
+  // The tools take turns, round after round: the speed of a virtual machine
+  // drifts over minutes, and this way the drift weighs on every tool alike.
+  std::vector<std::vector<Run>> runs(tools.size());
+  for (int round = 0; round < repeat; ++round)
+    for (std::size_t i = 0; i < tools.size(); ++i)
+      runs[i].push_back(RunCommand(tools[i].args));
+  for (std::size_t i = 0; i < tools.size(); ++i)
+    tools[i].run = Median(runs[i]);
   const Run &du = tools[1].run;
   std::printf("  %-36s %9s %9s %9s %12s %9s %9s\n", "tool (median of runs)", "wall ms", "cpu ms",
               "peak MiB", "files/s", "wall/du", "cpu/du");
@@ -484,7 +487,7 @@ int Usage() {
 
 int main(int argc, char **argv) {
   long files = 200000, small = 20000;
-  int repeat = 3;
+  int repeat = 5;
   std::uint64_t seed = 1;
   std::string dir = "/tmp/vantlow-bench", walk;
   long limit = -1;
