@@ -43,8 +43,10 @@ constexpr bool kCacheBlocks = true;
 // 16c - 8 usable bytes. Only classes up to 256-byte chunks are kept.
 constexpr std::size_t kClasses = 17;
 constexpr std::size_t kLargestSmall = 16 * (kClasses - 1) - 8; // 248 bytes
-// Enough for the entries of a large folder; beyond it blocks go back.
+// Enough for the entries of a large folder; beyond it, or beyond the bytes
+// a thread may keep in all, blocks go back to the C allocator.
 constexpr std::uint32_t kBlocksPerClass = 16384;
+constexpr std::size_t kBytesPerThread = 4u << 20;
 
 struct FreeBlock {
   FreeBlock *next;
@@ -55,6 +57,7 @@ enum class CacheState : unsigned char { kUnused, kOpen, kClosed };
 struct BlockCache {
   FreeBlock *heads[kClasses];
   std::uint32_t counts[kClasses];
+  std::size_t bytes; // kept in all, by class size
   CacheState state;
 };
 [[gnu::tls_model("initial-exec")]] thread_local BlockCache tCache{};
@@ -73,6 +76,7 @@ struct CacheReleaser {
       }
       tCache.counts[c] = 0;
     }
+    tCache.bytes = 0;
   }
 };
 
@@ -87,6 +91,7 @@ void *TakeCached(std::size_t size) noexcept {
   if (FreeBlock *b = tCache.heads[c]) {
     tCache.heads[c] = b->next;
     --tCache.counts[c];
+    tCache.bytes -= 16 * c;
     // The next allocation of this size reads the new head's link.
     __builtin_prefetch(b->next);
     return b;
@@ -99,7 +104,8 @@ void *TakeCached(std::size_t size) noexcept {
 void GiveBack(void *p) noexcept {
   if (kCacheBlocks && tCache.state != CacheState::kClosed) {
     const std::size_t c = (malloc_usable_size(p) + 8) / 16;
-    if (c < kClasses && tCache.counts[c] < kBlocksPerClass) {
+    if (c < kClasses && tCache.counts[c] < kBlocksPerClass &&
+        tCache.bytes + 16 * c <= kBytesPerThread) {
       if (tCache.state == CacheState::kUnused) {
         // Registers the thread's releaser on its first kept block.
         thread_local CacheReleaser releaser;
@@ -109,6 +115,7 @@ void GiveBack(void *p) noexcept {
       b->next = tCache.heads[c];
       tCache.heads[c] = b;
       ++tCache.counts[c];
+      tCache.bytes += 16 * c;
       return;
     }
   }
