@@ -47,7 +47,7 @@ class FilesMutex {
 public:
   void lock() noexcept {
     if (OneThread()) {
-      state_.store(kHeld, std::memory_order_relaxed);
+      state_.store(kHeldAlone, std::memory_order_relaxed);
       return;
     }
     int expected = kFree;
@@ -55,8 +55,10 @@ public:
                                         std::memory_order_relaxed))
       LockContended();
   }
+  // Gives back what lock took the way it took it: a lock taken while the
+  // process had one thread still has one (nothing here makes a thread).
   void unlock() noexcept {
-    if (OneThread()) {
+    if (state_.load(std::memory_order_relaxed) == kHeldAlone) {
       state_.store(kFree, std::memory_order_relaxed);
       return;
     }
@@ -64,7 +66,7 @@ public:
   }
 
 private:
-  static constexpr int kFree = 0, kHeld = 1, kHeldWithWaiters = 2;
+  static constexpr int kFree = 0, kHeld = 1, kHeldWithWaiters = 2, kHeldAlone = 3;
   void LockContended() noexcept;
   void WakeOne() noexcept;
   std::atomic<int> state_{kFree};
