@@ -31,6 +31,7 @@
 #include "clipboard.h"
 #include "desktop_menu.h"
 #include "display_text.h"
+#include "exit_status.h"
 #include "interactive.h"
 #include "loader.h"
 #include "menu_choice.h"
@@ -42,11 +43,6 @@ namespace vantlow::host {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr int kExitSuccess = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 130;
 
 // One line on standard error, after the program's name.
 void Say(const std::string &line) {

@@ -31,6 +31,7 @@
 
 #include "clipboard.h"
 #include "display_text.h"
+#include "exit_status.h"
 #include "gtk_clipboard.h"
 #include "gtk_dialog.h"
 #include "loader.h"
@@ -42,10 +43,6 @@ namespace vantlow::host {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr int kExitSuccess = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 
 // How long the clipboard keeper may take to own the clipboard.
 constexpr std::chrono::milliseconds kKeeperTimeout{5000};
