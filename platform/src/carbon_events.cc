@@ -135,8 +135,8 @@ void Unlist(Handler *h) noexcept {
 }
 
 bool Matches(const Handler &h, UInt32 eventClass, UInt32 kind) noexcept {
-  for (const EventTypeSpec &spec : h.types)
-    if (spec.eventClass == eventClass && spec.eventKind == kind) return true;
+  for (const EventTypeSpec &type : h.types)
+    if (type.eventClass == eventClass && type.eventKind == kind) return true;
   return false;
 }
 

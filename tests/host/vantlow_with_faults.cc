@@ -24,17 +24,17 @@ namespace {
 // Splits "<entry>=<number>[,<suffix>]"; false when the text is not of that
 // form (or has a suffix where none is wanted).
 bool Split(const char *text, std::string *entry, long *number, std::string *suffix) {
-  std::string spec = text;
-  size_t eq = spec.find('=');
+  std::string setting = text;
+  size_t eq = setting.find('=');
   if (eq == std::string::npos || eq == 0) return false;
   char *end = nullptr;
-  *number = std::strtol(spec.c_str() + eq + 1, &end, 10);
-  if (!end || end == spec.c_str() + eq + 1) return false;
+  *number = std::strtol(setting.c_str() + eq + 1, &end, 10);
+  if (!end || end == setting.c_str() + eq + 1) return false;
   if (*end == ',' && suffix)
     *suffix = end + 1;
   else if (*end != '\0')
     return false;
-  *entry = spec.substr(0, eq);
+  *entry = setting.substr(0, eq);
   return true;
 }
 

@@ -69,9 +69,9 @@ protected:
 
   EventHandlerRef Install(EventTargetRef target, Probe *probe, UInt32 eventClass = kEventClassMenu,
                           UInt32 kind = kEventMenuPopulate) {
-    EventTypeSpec spec = {eventClass, kind};
+    EventTypeSpec eventType = {eventClass, kind};
     EventHandlerRef ref = nullptr;
-    EXPECT_EQ(InstallEventHandler(target, upp_, 1, &spec, probe, &ref), noErr);
+    EXPECT_EQ(InstallEventHandler(target, upp_, 1, &eventType, probe, &ref), noErr);
     EXPECT_NE(ref, nullptr);
     installed_.push_back(ref);
     return ref;
@@ -139,10 +139,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(EventsTest, OnlyHandlersListingTheEventsClassAndKindAreCalled) {
   Probe *both = NewProbe("both");
-  EventTypeSpec specs[] = {{kEventClassCommand, kEventCommandProcess},
+  EventTypeSpec eventTypes[] = {{kEventClassCommand, kEventCommandProcess},
                            {kEventClassMenu, kEventMenuPopulate}};
   EventHandlerRef ref = nullptr;
-  ASSERT_EQ(InstallEventHandler(app_, upp_, 2, specs, both, &ref), noErr);
+  ASSERT_EQ(InstallEventHandler(app_, upp_, 2, eventTypes, both, &ref), noErr);
   installed_.push_back(ref);
   Install(app_, NewProbe("keyboard"), kEventClassKeyboard, kEventRawKeyDown);
 
@@ -191,9 +191,9 @@ TEST_F(EventsTest, DisposingATargetRemovesItsHandlersAndItsChildrenReachItsParen
   EventTargetRef window = VPEventTargetCreate(nullptr);
   ASSERT_NE(window, nullptr);
   EventTargetRef control = NewTarget(window);
-  EventTypeSpec spec = {kEventClassMenu, kEventMenuPopulate};
+  EventTypeSpec eventType = {kEventClassMenu, kEventMenuPopulate};
   EventHandlerRef windowHandler = nullptr;
-  ASSERT_EQ(InstallEventHandler(window, upp_, 1, &spec, NewProbe("window"), &windowHandler), noErr);
+  ASSERT_EQ(InstallEventHandler(window, upp_, 1, &eventType, NewProbe("window"), &windowHandler), noErr);
   Install(app_, NewProbe("app"));
   Install(control, NewProbe("control"));
 
@@ -221,9 +221,9 @@ TEST_F(EventsTest, AHandlerMayDisposeItsOwnTargetWhileItRuns) {
     VPEventTargetDispose(window);
     return static_cast<OSStatus>(eventNotHandledErr);
   };
-  EventTypeSpec spec = {kEventClassMenu, kEventMenuPopulate};
-  ASSERT_EQ(InstallEventHandler(window, upp_, 1, &spec, NewProbe("older"), nullptr), noErr);
-  ASSERT_EQ(InstallEventHandler(window, upp_, 1, &spec, closer, nullptr), noErr);
+  EventTypeSpec eventType = {kEventClassMenu, kEventMenuPopulate};
+  ASSERT_EQ(InstallEventHandler(window, upp_, 1, &eventType, NewProbe("older"), nullptr), noErr);
+  ASSERT_EQ(InstallEventHandler(window, upp_, 1, &eventType, closer, nullptr), noErr);
   EXPECT_EQ(SendPopulate(window), noErr);
   EXPECT_EQ(log_, (Log{"closer", "app"})) << "the window's other handler went with it";
 }
@@ -417,15 +417,15 @@ TEST_F(EventsTest, EventsAreCountedReferencesThatKnowTheirClassAndKind) {
 }
 
 TEST_F(EventsTest, InstallRefusesMissingArgumentsAndLeavesNoHandler) {
-  EventTypeSpec spec = {kEventClassMenu, kEventMenuPopulate};
+  EventTypeSpec eventType = {kEventClassMenu, kEventMenuPopulate};
   struct Case {
     const char *name;
     EventTargetRef target;
     EventHandlerUPP upp;
     ItemCount count;
     const EventTypeSpec *list;
-  } cases[] = {{"no_target", nullptr, upp_, 1, &spec},
-               {"no_upp", app_, nullptr, 1, &spec},
+  } cases[] = {{"no_target", nullptr, upp_, 1, &eventType},
+               {"no_upp", app_, nullptr, 1, &eventType},
                {"no_list", app_, upp_, 1, nullptr}};
   for (const Case &c : cases) {
     EventHandlerRef ref = reinterpret_cast<EventHandlerRef>(1);
@@ -452,9 +452,9 @@ TEST(EventsSweep, InstallingAndSendingFailCleanlyAtEveryAllocation) {
         EventHandlerRef ref = nullptr;
         EventRef event = nullptr;
         OSStatus err = app && upp && window ? noErr : memFullErr;
-        EventTypeSpec spec = {kEventClassCommand, kEventCommandProcess};
+        EventTypeSpec eventType = {kEventClassCommand, kEventCommandProcess};
         if (err == noErr) {
-          err = InstallEventHandler(app, upp, 1, &spec, &probe, &ref);
+          err = InstallEventHandler(app, upp, 1, &eventType, &probe, &ref);
           EXPECT_TRUE(err == noErr || err == memFullErr) << err;
           if (err != noErr) {
             EXPECT_EQ(ref, nullptr);

@@ -72,7 +72,7 @@ TEST_F(FilesTest, BadRequestsAreRefused) {
   dir_.MakeFile("f", "x");
   const FSRef ref = RefFor(P("f"));
   FSCatalogInfo info;
-  int spec = 0;
+  int fsSpec = 0;
   EXPECT_EQ(FSGetCatalogInfo(nullptr, kFSCatInfoNone, nullptr, nullptr, nullptr, nullptr),
             paramErr);
   EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoDataSizes, nullptr, nullptr, nullptr, nullptr),
@@ -80,7 +80,7 @@ TEST_F(FilesTest, BadRequestsAreRefused) {
   EXPECT_EQ(
       FSGetCatalogInfo(&ref, 0x00000020 /* dates: not served */, &info, nullptr, nullptr, nullptr),
       paramErr);
-  EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNone, nullptr, nullptr, &spec, nullptr), paramErr);
+  EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNone, nullptr, nullptr, &fsSpec, nullptr), paramErr);
 }
 
 // What each request costs, on references from a listing (which told the

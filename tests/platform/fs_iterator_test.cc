@@ -188,7 +188,7 @@ TEST_F(FilesTest, BadBulkArgumentsAreRefused) {
   FSRef refs[2];
   FSCatalogInfo infos[2];
   ItemCount count = 5;
-  int spec = 0;
+  int fsSpec = 0;
   EXPECT_EQ(FSGetCatalogInfoBulk(nullptr, 2, &count, nullptr, 0, nullptr, refs, nullptr, nullptr),
             paramErr);
   EXPECT_EQ(count, 0u);
@@ -199,7 +199,7 @@ TEST_F(FilesTest, BadBulkArgumentsAreRefused) {
   EXPECT_EQ(FSGetCatalogInfoBulk(iterator, 2, &count, nullptr, kFSCatInfoDataSizes, nullptr, refs,
                                  nullptr, nullptr),
             paramErr);
-  EXPECT_EQ(FSGetCatalogInfoBulk(iterator, 2, &count, nullptr, 0, infos, refs, &spec, nullptr),
+  EXPECT_EQ(FSGetCatalogInfoBulk(iterator, 2, &count, nullptr, 0, infos, refs, &fsSpec, nullptr),
             paramErr);
   // None of that moved the iterator.
   EXPECT_EQ(FSGetCatalogInfoBulk(iterator, 2, &count, nullptr, 0, nullptr, refs, nullptr, nullptr),

@@ -15,17 +15,12 @@
 #include "fake_feature.h"
 #include "frame_int.h"
 #include "status_codes.h"
+#include "scoped_desc.h"
 #include "test_support.h"
 
 namespace {
 
-struct Desc {
-  Desc() { AEInitializeDesc(&desc); }
-  ~Desc() { AEDisposeDesc(&desc); }
-  Desc(const Desc &) = delete;
-  Desc &operator=(const Desc &) = delete;
-  AEDesc desc;
-};
+using vantlow_test::Desc;
 
 struct ListHolder {
   ~ListHolder() { EXPECT_EQ(MyCMCmdListDispose(list), noErr); }

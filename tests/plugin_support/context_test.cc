@@ -12,6 +12,7 @@
 
 #include "context.h"
 #include "fs_test_util.h"
+#include "scoped_desc.h"
 
 namespace {
 
@@ -19,14 +20,7 @@ using support_test::PathOf;
 using support_test::PathOfData;
 using support_test::TreeTest;
 
-// One descriptor, disposed at the end of the scope.
-struct Desc {
-  Desc() { AEInitializeDesc(&desc); }
-  ~Desc() { AEDisposeDesc(&desc); }
-  Desc(const Desc &) = delete;
-  Desc &operator=(const Desc &) = delete;
-  AEDesc desc;
-};
+using vantlow_test::Desc;
 
 struct ReaderHolder {
   ~ReaderHolder() { EXPECT_EQ(MyCMContextDispose(reader), noErr); }
