@@ -1,5 +1,6 @@
 // measure_bench: how fast, and in how much memory, the plug-in measures a
-// large tree, next to du (and ncdu and gdu when installed) on the same tree.
+// large tree, next to du (and ncdu and gdu when installed) on the same tree,
+// and next to min_walk, the least work that sizes a tree on one thread.
 //
 //   measure_bench [--files N] [--small N] [--dir DIR] [--seed S] [--repeat R]
 //
@@ -76,6 +77,14 @@ struct Figures {
 
 // ---- Child mode: one calculation ----
 
+void PrintFigures(OSStatus result, const MyFileSizeData &figures, double ms) {
+  std::printf("RESULT %d %d %d %d %d %u %" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRIu64 " %.3f\n",
+              static_cast<int>(result), figures.fileCount, figures.folderCount,
+              figures.invisibleFileCount, figures.invisibleFolderCount,
+              figures.unscannableFolderCount, figures.dataLogicalTotal, figures.dataPhysicalTotal,
+              figures.rsrcLogicalTotal, figures.rsrcPhysicalTotal, ms);
+}
+
 int WalkMode(const char *path, SInt32 limit) {
   FSRef ref;
   if (FSPathMakeRef(reinterpret_cast<const UInt8 *>(path), &ref, nullptr) != noErr) {
@@ -92,11 +101,98 @@ int WalkMode(const char *path, SInt32 limit) {
   const OSStatus result = CalculateFileSizeForTarget(refs, &figures, limit);
   const double ms = NowMs() - start;
   CFRelease(refs);
-  std::printf("RESULT %d %d %d %d %d %u %" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRIu64 " %.3f\n",
-              static_cast<int>(result), figures.fileCount, figures.folderCount,
-              figures.invisibleFileCount, figures.invisibleFolderCount,
-              figures.unscannableFolderCount, figures.dataLogicalTotal, figures.dataPhysicalTotal,
-              figures.rsrcLogicalTotal, figures.rsrcPhysicalTotal, ms);
+  PrintFigures(result, figures, ms);
+  return 0;
+}
+
+// ---- Child mode: the batched walk ----
+//
+// Not the plug-in's walk: the same figures through the same File Manager,
+// asked the other way. Each FSGetCatalogInfoBulk call brings up to 64 items
+// with their node flags, sizes and names, so the platform stats a batch in a
+// row; the plug-in's walk makes one data object per item and asks three
+// calls about each. The difference between the two is what that per-item
+// shape costs on top of the File Manager's own work.
+
+constexpr UInt8 kReadAndSearch = kioACAccessUserReadMask | kioACAccessUserSearchMask;
+
+bool Invisible(const HFSUniStr255 &name) {
+  return name.length > 0 && name.unicode[0] == u'.';
+}
+
+// Adds what lies in the folder, and below its folders, to *f.
+OSErr BatchedFolder(const FSRef &folder, MyFileSizeData *f) {
+  constexpr ItemCount kBatch = 64;
+  std::vector<FSRef> subfolders;
+  FSIterator iterator = nullptr;
+  OSErr err = FSOpenIterator(&folder, kFSIterateFlat, &iterator);
+  if (err != noErr) return err;
+  {
+    static FSRef refs[kBatch];
+    static FSCatalogInfo infos[kBatch];
+    static HFSUniStr255 names[kBatch];
+    for (;;) {
+      ItemCount count = 0;
+      err = FSGetCatalogInfoBulk(iterator, kBatch, &count, nullptr,
+                                 kFSCatInfoNodeFlags | kFSCatInfoDataSizes | kFSCatInfoRsrcSizes,
+                                 infos, refs, nullptr, names);
+      if (err != noErr && err != errFSNoMoreItems) break;
+      for (ItemCount i = 0; i < count; ++i) {
+        const bool invisible = Invisible(names[i]);
+        if (infos[i].nodeFlags & kFSNodeIsDirectoryMask) {
+          f->folderCount += 1;
+          f->invisibleFolderCount += invisible;
+          subfolders.push_back(refs[i]);
+        } else {
+          f->fileCount += 1;
+          f->invisibleFileCount += invisible;
+          f->dataLogicalTotal += infos[i].dataLogicalSize;
+          f->dataPhysicalTotal += infos[i].dataPhysicalSize;
+          f->rsrcLogicalTotal += infos[i].rsrcLogicalSize;
+          f->rsrcPhysicalTotal += infos[i].rsrcPhysicalSize;
+        }
+      }
+      if (err == errFSNoMoreItems) {
+        err = noErr;
+        break;
+      }
+    }
+  }
+  FSCloseIterator(iterator);
+  if (err != noErr) return err;
+  for (const FSRef &sub : subfolders) {
+    FSCatalogInfo access;
+    if (FSGetCatalogInfo(&sub, kFSCatInfoUserAccess, &access, nullptr, nullptr, nullptr) !=
+            noErr ||
+        (access.permissions.userAccess & kReadAndSearch) != kReadAndSearch) {
+      f->unscannableFolderCount += 1;
+      continue;
+    }
+    if ((err = BatchedFolder(sub, f)) != noErr) return err;
+  }
+  return noErr;
+}
+
+int BatchedWalkMode(const char *path) {
+  FSRef ref;
+  HFSUniStr255 name;
+  FSCatalogInfo access;
+  if (FSPathMakeRef(reinterpret_cast<const UInt8 *>(path), &ref, nullptr) != noErr ||
+      FSGetCatalogInfo(&ref, kFSCatInfoUserAccess, &access, &name, nullptr, nullptr) != noErr) {
+    std::fprintf(stderr, "measure_bench: no item at %s\n", path);
+    return 2;
+  }
+  MyFileSizeData figures{};
+  figures.folderCount = 1; // the selected folder, as the plug-in counts it
+  figures.invisibleFolderCount = Invisible(name);
+  const double start = NowMs();
+  OSStatus result = noErr;
+  if ((access.permissions.userAccess & kReadAndSearch) != kReadAndSearch)
+    figures.unscannableFolderCount = 1;
+  else
+    result = BatchedFolder(ref, &figures);
+  const double ms = NowMs() - start;
+  PrintFigures(result, figures, ms);
   return 0;
 }
 
@@ -126,6 +222,7 @@ struct Reference {
   Figures figures;
   std::uint64_t allApparent = 0; // st_size of every inode below and with the top: du -sb
   std::uint64_t allBlocks = 0;   // st_blocks x 512 of the same: du -s in bytes
+  std::uint64_t allEntries = 0;  // every name below the top, sidecars included
   long largestFolder = 0;
   std::string error;
 };
@@ -184,6 +281,7 @@ void ReferenceFolder(int fd, std::uint64_t fragment, Reference *r) {
   }
   const std::unordered_set<std::string> present(names.begin(), names.end());
   r->largestFolder = std::max(r->largestFolder, static_cast<long>(names.size()));
+  r->allEntries += names.size();
   const int dfd = dirfd(dir);
   for (const std::string &name : names) {
     struct stat st;
@@ -306,16 +404,41 @@ Run Median(const std::vector<Run> &runs) {
   return summary;
 }
 
+// The median of one tool's throughput relative to another's, round by round:
+// within a round the two ran a moment apart, so a machine whose speed
+// drifts over minutes shifts both, and the ratio less than either time.
+struct Ratios {
+  double wall = 0, cpu = 0;
+};
+Ratios MedianRatios(const std::vector<Run> &tool, const std::vector<Run> &base) {
+  std::vector<double> walls, cpus;
+  for (std::size_t i = 0; i < tool.size() && i < base.size(); ++i) {
+    walls.push_back(base[i].wallMs / tool[i].wallMs);
+    cpus.push_back(base[i].cpuMs / tool[i].cpuMs);
+  }
+  std::sort(walls.begin(), walls.end());
+  std::sort(cpus.begin(), cpus.end());
+  return {walls[walls.size() / 2], cpus[cpus.size() / 2]};
+}
+
 struct Tool {
   std::string name;
   std::vector<std::string> args;
   Run run;
+  Ratios toDu; // throughput relative to du -s, above 1 is faster
 };
 
 std::string SelfPath() {
   char buf[4096];
   const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
   return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string("measure_bench");
+}
+
+// min_walk is built beside this program.
+std::string MinWalkPath() {
+  const std::string self = SelfPath();
+  const std::size_t slash = self.rfind('/');
+  return (slash == std::string::npos ? std::string() : self.substr(0, slash + 1)) + "min_walk";
 }
 
 // ---- One tree ----
@@ -338,20 +461,29 @@ int Mismatch(const char *what, std::uint64_t got, std::uint64_t expected) {
 TreeResult MeasureTree(const std::string &root, const TreeShape &shape, int repeat) {
   TreeResult result;
   const std::string self = SelfPath();
+  // The first four, by position.
+  enum { kWalk, kDu, kDuApparent, kBatched };
   std::vector<Tool> tools = {
-      {"vantlow CalculateFileSizeForTarget", {self, "--walk", root}, {}},
-      {"du -s", {"du", "-s", root}, {}},
-      {"du -s --apparent-size", {"du", "-s", "--apparent-size", root}, {}},
+      {"vantlow CalculateFileSizeForTarget", {self, "--walk", root}, {}, {}},
+      {"du -s", {"du", "-s", root}, {}, {}},
+      {"du -s --apparent-size", {"du", "-s", "--apparent-size", root}, {}, {}},
+      {"File Manager, batched (not the walk)", {self, "--walk", root, "--batched"}, {}, {}},
   };
   std::vector<std::string> absent;
   if (Installed("ncdu"))
-    tools.push_back({"ncdu -0 -o /dev/null", {"ncdu", "-0", "-o", "/dev/null", root}, {}});
+    tools.push_back({"ncdu -0 -o /dev/null", {"ncdu", "-0", "-o", "/dev/null", root}, {}, {}});
   else
     absent.push_back("ncdu");
   if (Installed("gdu"))
-    tools.push_back({"gdu -n -p", {"gdu", "-n", "-p", root}, {}});
+    tools.push_back({"gdu -n -p", {"gdu", "-n", "-p", root}, {}, {}});
   else
     absent.push_back("gdu");
+  const std::string minWalk = MinWalkPath();
+  const bool haveMinWalk = access(minWalk.c_str(), X_OK) == 0;
+  if (haveMinWalk)
+    tools.push_back({"min_walk (one thread's ceiling)", {minWalk, root}, {}, {}});
+  else
+    absent.push_back("min_walk (build the bench target)");
 
   // Warm the page cache: one walk with every tool, untimed.
   for (Tool &t : tools)
@@ -365,33 +497,55 @@ TreeResult MeasureTree(const std::string &root, const TreeShape &shape, int repe
     result.ok = false;
     return result;
   }
-  Figures ours;
-  const Run check = RunCommand(tools[0].args);
-  int bad = 0;
-  if (!ParseWalk(check.out, &ours)) {
-    std::printf("  MISMATCH: the walk printed no figures (status %d)\n", check.status);
-    result.ok = false;
-    return result;
-  }
   const Figures &f = ref.figures;
-  bad += Mismatch("result", static_cast<std::uint64_t>(ours.result), noErr);
-  bad += Mismatch("files", ours.files, f.files);
-  bad += Mismatch("folders", ours.folders, f.folders);
-  bad += Mismatch("invisible files", ours.invisibleFiles, f.invisibleFiles);
-  bad += Mismatch("invisible folders", ours.invisibleFolders, f.invisibleFolders);
-  bad += Mismatch("unscannable folders", ours.unscannable, 0);
-  bad += Mismatch("data logical (st_size)", ours.dataLogical, f.dataLogical);
-  bad += Mismatch("data physical (st_blocks x 512)", ours.dataPhysical, f.dataPhysical);
-  bad += Mismatch("resource logical", ours.rsrcLogical, f.rsrcLogical);
-  bad += Mismatch("resource physical", ours.rsrcPhysical, f.rsrcPhysical);
+  int bad = 0;
+  // The plug-in's walk, then the batched one: both must give the file
+  // system's figures.
+  Figures ours, batched;
+  for (Figures *got : {&batched, &ours}) {
+    const Tool &tool = got == &ours ? tools[kWalk] : tools[kBatched];
+    const Run check = RunCommand(tool.args);
+    if (!ParseWalk(check.out, got)) {
+      std::printf("  MISMATCH: %s printed no figures (status %d)\n", tool.name.c_str(),
+                  check.status);
+      result.ok = false;
+      return result;
+    }
+    const std::string who = got == &ours ? "" : tool.name + ": ";
+    bad += Mismatch((who + "result").c_str(), static_cast<std::uint64_t>(got->result), noErr);
+    bad += Mismatch((who + "files").c_str(), got->files, f.files);
+    bad += Mismatch((who + "folders").c_str(), got->folders, f.folders);
+    bad += Mismatch((who + "invisible files").c_str(), got->invisibleFiles, f.invisibleFiles);
+    bad += Mismatch((who + "invisible folders").c_str(), got->invisibleFolders, f.invisibleFolders);
+    bad += Mismatch((who + "unscannable folders").c_str(), got->unscannable, 0);
+    bad += Mismatch((who + "data logical (st_size)").c_str(), got->dataLogical, f.dataLogical);
+    bad += Mismatch((who + "data physical (st_blocks x 512)").c_str(), got->dataPhysical,
+                    f.dataPhysical);
+    bad += Mismatch((who + "resource logical").c_str(), got->rsrcLogical, f.rsrcLogical);
+    bad += Mismatch((who + "resource physical").c_str(), got->rsrcPhysical, f.rsrcPhysical);
+  }
   bad += Mismatch("files made by the generator", f.files, shape.files);
   bad += Mismatch("folders made by the generator", f.folders, shape.folders);
   // du counts every inode once, in KiB rounded up.
-  const std::uint64_t duBlocks = std::strtoull(RunCommand(tools[1].args).out.c_str(), nullptr, 10);
+  const std::uint64_t duBlocks = std::strtoull(RunCommand(tools[kDu].args).out.c_str(), nullptr, 10);
   const std::uint64_t duApparent =
-      std::strtoull(RunCommand(tools[2].args).out.c_str(), nullptr, 10);
+      std::strtoull(RunCommand(tools[kDuApparent].args).out.c_str(), nullptr, 10);
   bad += Mismatch("du -s (KiB)", duBlocks, (ref.allBlocks + 1023) / 1024);
   bad += Mismatch("du -s --apparent-size (KiB)", duApparent, (ref.allApparent + 1023) / 1024);
+  if (haveMinWalk) {
+    // min_walk knows no sidecars: it sees every entry below the top, and
+    // every folder with the top.
+    unsigned long long entries = 0, folders = 0;
+    const Run run = RunCommand(tools.back().args);
+    if (run.status != 0 ||
+        std::sscanf(run.out.c_str(), "MINWALK %llu %llu", &entries, &folders) != 2) {
+      std::printf("  MISMATCH: min_walk failed (status %d)\n", run.status);
+      ++bad;
+    } else {
+      bad += Mismatch("min_walk entries", entries, ref.allEntries);
+      bad += Mismatch("min_walk folders", folders, static_cast<std::uint64_t>(f.folders));
+    }
+  }
   std::printf("  figures: %ld files (%ld invisible), %ld folders (%ld invisible); data %" PRIu64
               " bytes logical, %" PRIu64 " physical; resource forks %" PRIu64 " logical, %" PRIu64
               " physical: %s\n",
@@ -410,29 +564,29 @@ TreeResult MeasureTree(const std::string &root, const TreeShape &shape, int repe
   for (int round = 0; round < repeat; ++round)
     for (std::size_t i = 0; i < tools.size(); ++i)
       runs[i].push_back(RunCommand(tools[i].args));
-  for (std::size_t i = 0; i < tools.size(); ++i)
+  for (std::size_t i = 0; i < tools.size(); ++i) {
     tools[i].run = Median(runs[i]);
-  const Run &du = tools[1].run;
-  std::printf("  %-36s %9s %9s %9s %12s %9s %9s\n", "tool (median of runs)", "wall ms", "cpu ms",
+    tools[i].toDu = MedianRatios(runs[i], runs[kDu]);
+  }
+  std::printf("  %-36s %9s %9s %9s %12s %9s %9s\n", "tool (medians of the rounds)", "wall ms", "cpu ms",
               "peak MiB", "files/s", "wall/du", "cpu/du");
   for (const Tool &t : tools) {
     if (t.run.status != 0) {
       std::printf("  %-36s failed (status %d)\n", t.name.c_str(), t.run.status);
       continue;
     }
-    // Throughput relative to du -s: above 1 is faster than du.
     std::printf("  %-36s %9.1f %9.1f %9.1f %12.0f %8.2fx %8.2fx\n", t.name.c_str(), t.run.wallMs,
                 t.run.cpuMs, static_cast<double>(t.run.peakRssKiB) / 1024.0,
-                static_cast<double>(f.files) / (t.run.wallMs / 1e3), du.wallMs / t.run.wallMs,
-                du.cpuMs / t.run.cpuMs);
+                static_cast<double>(f.files) / (t.run.wallMs / 1e3), t.toDu.wall, t.toDu.cpu);
   }
   for (const std::string &a : absent)
     std::printf("  %-36s not installed\n", a.c_str());
-  const Run &walk = tools[0].run;
+  const Run &walk = tools[kWalk].run;
+  const Run &du = tools[kDu].run;
   std::printf(
-      "  plug-in vs du -s: throughput %.2fx by wall time, %.2fx by CPU time (target >= 1.0, "
-      "aim 1.1); peak RSS %+.1f MiB (target <= +8)\n",
-      du.wallMs / walk.wallMs, du.cpuMs / walk.cpuMs,
+      "  plug-in vs du -s (median of the rounds' ratios): throughput %.2fx by wall time, %.2fx "
+      "by CPU time (target >= 1.0, aim 1.1); peak RSS %+.1f MiB (target <= +8)\n",
+      tools[kWalk].toDu.wall, tools[kWalk].toDu.cpu,
       static_cast<double>(walk.peakRssKiB - du.peakRssKiB) / 1024.0);
   result.walkMs = walk.wallMs;
   result.msPerFile = walk.wallMs / static_cast<double>(f.files);
@@ -491,6 +645,7 @@ int main(int argc, char **argv) {
   std::uint64_t seed = 1;
   std::string dir = "/tmp/vantlow-bench", walk;
   long limit = -1;
+  bool batched = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -508,10 +663,13 @@ int main(int argc, char **argv) {
       walk = argv[++i];
     else if (arg == "--limit" && hasValue)
       limit = std::strtol(argv[++i], nullptr, 10);
+    else if (arg == "--batched")
+      batched = true;
     else
       return Usage();
   }
-  if (!walk.empty()) return WalkMode(walk.c_str(), static_cast<SInt32>(limit));
+  if (!walk.empty())
+    return batched ? BatchedWalkMode(walk.c_str()) : WalkMode(walk.c_str(), static_cast<SInt32>(limit));
   if (files <= 0 || small <= 0 || repeat <= 0) return Usage();
 
   if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
