@@ -116,6 +116,8 @@ int WalkMode(const char *path, SInt32 limit) {
 
 constexpr UInt8 kReadAndSearch = kioACAccessUserReadMask | kioACAccessUserSearchMask;
 
+// By the name alone: a volume root's ".hidden" list, which the generated
+// trees never hold, is not read here.
 bool Invisible(const HFSUniStr255 &name) {
   return name.length > 0 && name.unicode[0] == u'.';
 }
@@ -128,6 +130,8 @@ OSErr BatchedFolder(const FSRef &folder, MyFileSizeData *f) {
   OSErr err = FSOpenIterator(&folder, kFSIterateFlat, &iterator);
   if (err != noErr) return err;
   {
+    // One batch at a time: the arrays are free again before the walk goes a
+    // level deeper, and 32 KiB of names need not sit on every level's stack.
     static FSRef refs[kBatch];
     static FSCatalogInfo infos[kBatch];
     static HFSUniStr255 names[kBatch];
