@@ -55,8 +55,8 @@
 
 namespace {
 
-using vantlow_bench::TreeShape;
 using vantlow_bench::TreeRecipe;
+using vantlow_bench::TreeShape;
 
 constexpr double kTickMs = 1000.0 / 60.0;
 
@@ -166,8 +166,7 @@ OSErr BatchedFolder(const FSRef &folder, MyFileSizeData *f) {
   if (err != noErr) return err;
   for (const FSRef &sub : subfolders) {
     FSCatalogInfo access;
-    if (FSGetCatalogInfo(&sub, kFSCatInfoUserAccess, &access, nullptr, nullptr, nullptr) !=
-            noErr ||
+    if (FSGetCatalogInfo(&sub, kFSCatInfoUserAccess, &access, nullptr, nullptr, nullptr) != noErr ||
         (access.permissions.userAccess & kReadAndSearch) != kReadAndSearch) {
       f->unscannableFolderCount += 1;
       continue;
@@ -448,8 +447,8 @@ std::string MinWalkPath() {
 // ---- One tree ----
 
 struct TreeResult {
-  double callMs = 0;       // the median time of the calculation itself, in its process
-  double entryMs = 0;      // the calculation's time per entry (files and folders)
+  double callMs = 0;  // the median time of the calculation itself, in its process
+  double entryMs = 0; // the calculation's time per entry (files and folders)
   Reference reference;
   bool ok = true;
 };
@@ -482,8 +481,9 @@ TreeResult MeasureTree(const std::string &root, const TreeShape &shape, int repe
     absent.push_back("gdu");
   const std::string minWalk = MinWalkPath();
   const bool haveMinWalk = access(minWalk.c_str(), X_OK) == 0;
+  const std::vector<std::string> minWalkArgs = {minWalk, root};
   if (haveMinWalk)
-    tools.push_back({"min_walk (one thread's ceiling)", {minWalk, root}, {}, {}});
+    tools.push_back({"min_walk (one thread's ceiling)", minWalkArgs, {}, {}});
   else
     absent.push_back("min_walk (build the bench target)");
 
@@ -501,35 +501,41 @@ TreeResult MeasureTree(const std::string &root, const TreeShape &shape, int repe
   }
   const Figures &f = ref.figures;
   int bad = 0;
-  // The plug-in's walk, then the batched one: both must give the file
-  // system's figures.
-  Figures ours, batched;
-  for (Figures *got : {&batched, &ours}) {
-    const Tool &tool = got == &ours ? tools[kWalk] : tools[kBatched];
+  // Runs a walk of this program and compares its figures with the file
+  // system's, each difference named after `who`; false when it printed none.
+  auto checkWalk = [&](const Tool &tool, const std::string &who, Figures *got) {
     const Run check = RunCommand(tool.args);
     if (!ParseWalk(check.out, got)) {
       std::printf("  MISMATCH: %s printed no figures (status %d)\n", tool.name.c_str(),
                   check.status);
-      result.ok = false;
-      return result;
+      return false;
     }
-    const std::string who = got == &ours ? "" : tool.name + ": ";
-    bad += Mismatch((who + "result").c_str(), static_cast<std::uint64_t>(got->result), noErr);
-    bad += Mismatch((who + "files").c_str(), got->files, f.files);
-    bad += Mismatch((who + "folders").c_str(), got->folders, f.folders);
-    bad += Mismatch((who + "invisible files").c_str(), got->invisibleFiles, f.invisibleFiles);
-    bad += Mismatch((who + "invisible folders").c_str(), got->invisibleFolders, f.invisibleFolders);
-    bad += Mismatch((who + "unscannable folders").c_str(), got->unscannable, 0);
-    bad += Mismatch((who + "data logical (st_size)").c_str(), got->dataLogical, f.dataLogical);
-    bad += Mismatch((who + "data physical (st_blocks x 512)").c_str(), got->dataPhysical,
-                    f.dataPhysical);
-    bad += Mismatch((who + "resource logical").c_str(), got->rsrcLogical, f.rsrcLogical);
-    bad += Mismatch((who + "resource physical").c_str(), got->rsrcPhysical, f.rsrcPhysical);
+    auto compare = [&](const char *what, std::uint64_t value, std::uint64_t expected) {
+      bad += Mismatch((who + what).c_str(), value, expected);
+    };
+    compare("result", static_cast<std::uint64_t>(got->result), noErr);
+    compare("files", got->files, f.files);
+    compare("folders", got->folders, f.folders);
+    compare("invisible files", got->invisibleFiles, f.invisibleFiles);
+    compare("invisible folders", got->invisibleFolders, f.invisibleFolders);
+    compare("unscannable folders", got->unscannable, 0);
+    compare("data logical (st_size)", got->dataLogical, f.dataLogical);
+    compare("data physical (st_blocks x 512)", got->dataPhysical, f.dataPhysical);
+    compare("resource logical", got->rsrcLogical, f.rsrcLogical);
+    compare("resource physical", got->rsrcPhysical, f.rsrcPhysical);
+    return true;
+  };
+  Figures ours, batched;
+  if (!checkWalk(tools[kBatched], tools[kBatched].name + ": ", &batched) ||
+      !checkWalk(tools[kWalk], "", &ours)) {
+    result.ok = false;
+    return result;
   }
   bad += Mismatch("files made by the generator", f.files, shape.files);
   bad += Mismatch("folders made by the generator", f.folders, shape.folders);
   // du counts every inode once, in KiB rounded up.
-  const std::uint64_t duBlocks = std::strtoull(RunCommand(tools[kDu].args).out.c_str(), nullptr, 10);
+  const std::uint64_t duBlocks =
+      std::strtoull(RunCommand(tools[kDu].args).out.c_str(), nullptr, 10);
   const std::uint64_t duApparent =
       std::strtoull(RunCommand(tools[kDuApparent].args).out.c_str(), nullptr, 10);
   bad += Mismatch("du -s (KiB)", duBlocks, (ref.allBlocks + 1023) / 1024);
@@ -538,7 +544,7 @@ TreeResult MeasureTree(const std::string &root, const TreeShape &shape, int repe
     // min_walk knows no sidecars: it sees every entry below the top, and
     // every folder with the top.
     unsigned long long entries = 0, folders = 0;
-    const Run run = RunCommand(tools.back().args);
+    const Run run = RunCommand(minWalkArgs);
     if (run.status != 0 ||
         std::sscanf(run.out.c_str(), "MINWALK %llu %llu", &entries, &folders) != 2) {
       std::printf("  MISMATCH: min_walk failed (status %d)\n", run.status);
@@ -570,8 +576,8 @@ TreeResult MeasureTree(const std::string &root, const TreeShape &shape, int repe
     tools[i].run = Median(runs[i]);
     tools[i].toDu = MedianRatios(runs[i], runs[kDu]);
   }
-  std::printf("  %-36s %9s %9s %9s %12s %9s %9s\n", "tool (medians of the rounds)", "wall ms", "cpu ms",
-              "peak MiB", "files/s", "wall/du", "cpu/du");
+  std::printf("  %-36s %9s %9s %9s %12s %9s %9s\n", "tool (medians of the rounds)", "wall ms",
+              "cpu ms", "peak MiB", "files/s", "wall/du", "cpu/du");
   for (const Tool &t : tools) {
     if (t.run.status != 0) {
       std::printf("  %-36s failed (status %d)\n", t.name.c_str(), t.run.status);
@@ -717,7 +723,8 @@ int main(int argc, char **argv) {
       return Usage();
   }
   if (!walk.empty())
-    return batched ? BatchedWalkMode(walk.c_str()) : WalkMode(walk.c_str(), static_cast<SInt32>(limit));
+    return batched ? BatchedWalkMode(walk.c_str())
+                   : WalkMode(walk.c_str(), static_cast<SInt32>(limit));
   if (files <= 0 || small <= 0 || repeat <= 0) return Usage();
 
   if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {

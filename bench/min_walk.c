@@ -114,7 +114,7 @@ int main(int argc, char **argv) {
   }
   struct Totals t = {0, 1, 0, 0, 0};
   Walk(fd, 0, &t);
-  printf("MINWALK %" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRIu64 "\n", t.entries, t.folders,
-         t.bytes, t.blocks * 512);
+  printf("MINWALK %" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRIu64 "\n", t.entries, t.folders, t.bytes,
+         t.blocks * 512);
   return t.failed ? 1 : 0;
 }

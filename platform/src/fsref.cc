@@ -595,7 +595,6 @@ void DecodeKnownGood(const FSRef *ref, RefView *out) noexcept {
   }
 }
 
-
 } // namespace
 
 OSErr DecodeRef(const FSRef *ref, RefView *out) noexcept {

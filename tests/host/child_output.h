@@ -1,9 +1,10 @@
 // Running the built command as a child program and collecting what it
 // prints, shared by the end-to-end tests: argv and envp for the exec
 // functions, a run through posix_spawn with both outputs on pipes and a
-// guard against hangs, reading the menu of a --json run back, and a fixture that gives each run a
-// home with configuration, runtime and data folders of the test's own, so that no real preferences,
-// scrap or clipboard are touched.
+// guard against hangs, reading the menu of a --json run back, and a
+// fixture that gives each run a home with configuration, runtime and data
+// folders of the test's own, so that no real preferences, scrap or
+// clipboard are touched.
 #pragma once
 
 #include <fcntl.h>

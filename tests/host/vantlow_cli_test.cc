@@ -113,8 +113,7 @@ public:
   // watching over it, and there the kernel ignores a terminal's SIGTSTP.
   bool Stop() {
     int wait = 0;
-    return kill(pid_, SIGSTOP) == 0 && waitpid(pid_, &wait, WUNTRACED) == pid_ &&
-           WIFSTOPPED(wait);
+    return kill(pid_, SIGSTOP) == 0 && waitpid(pid_, &wait, WUNTRACED) == pid_ && WIFSTOPPED(wait);
   }
   void Continue() { kill(pid_, SIGCONT); }
   // Turns line editing and echo back on, as a shell does for itself while

@@ -140,7 +140,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(EventsTest, OnlyHandlersListingTheEventsClassAndKindAreCalled) {
   Probe *both = NewProbe("both");
   EventTypeSpec eventTypes[] = {{kEventClassCommand, kEventCommandProcess},
-                           {kEventClassMenu, kEventMenuPopulate}};
+                                {kEventClassMenu, kEventMenuPopulate}};
   EventHandlerRef ref = nullptr;
   ASSERT_EQ(InstallEventHandler(app_, upp_, 2, eventTypes, both, &ref), noErr);
   installed_.push_back(ref);
@@ -193,7 +193,8 @@ TEST_F(EventsTest, DisposingATargetRemovesItsHandlersAndItsChildrenReachItsParen
   EventTargetRef control = NewTarget(window);
   EventTypeSpec eventType = {kEventClassMenu, kEventMenuPopulate};
   EventHandlerRef windowHandler = nullptr;
-  ASSERT_EQ(InstallEventHandler(window, upp_, 1, &eventType, NewProbe("window"), &windowHandler), noErr);
+  ASSERT_EQ(InstallEventHandler(window, upp_, 1, &eventType, NewProbe("window"), &windowHandler),
+            noErr);
   Install(app_, NewProbe("app"));
   Install(control, NewProbe("control"));
 

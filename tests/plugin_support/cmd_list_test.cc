@@ -14,8 +14,8 @@
 #include "cmd_list.h"
 #include "fake_feature.h"
 #include "frame_int.h"
-#include "status_codes.h"
 #include "scoped_desc.h"
+#include "status_codes.h"
 #include "test_support.h"
 
 namespace {
